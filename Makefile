@@ -1,0 +1,22 @@
+BUILD ?= build
+CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+JOBS ?= 2
+export JAVA_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
+
+.PHONY: deps build test demo clean
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	scripts/demo.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
