@@ -1,0 +1,3 @@
+#include "bridge/database_handle.h"
+
+StoreHandle openDatabaseHandle = 0;
