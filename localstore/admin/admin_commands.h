@@ -1,0 +1,29 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "admin_arguments.h"
+#include "database.h"
+#include "ini_config.h"
+
+namespace tesra::admin {
+
+// Runs one subcommand (words[0]) with its arguments; returns the exit code.
+// Throws UsageError or StoreError.
+int runCommand(const std::vector<std::string> &words);
+
+// The configuration named by --ini, else TESRA_INI, else ./tesra.ini.
+IniConfig loadConfiguration(const Arguments &arguments);
+// Opens the database named by the first positional argument.
+std::unique_ptr<Database> openNamedDatabase(const Arguments &arguments);
+
+// "<op> <record id hex> <YYYY-MM-DD HH:MM:SS.hh> <word1> <word0>"
+std::string writeLine(const char *operation, const RecordWrite &write);
+
+int churnCommand(const std::vector<std::string> &words);
+
+extern const char *const kUsage;
+
+}  // namespace tesra::admin

@@ -1,0 +1,85 @@
+// churn: a steady stream of adds, changes and deletes, for testing pollers.
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <random>
+#include <thread>
+
+#include "admin_commands.h"
+#include "status_codes.h"
+#include "store_error.h"
+
+namespace tesra::admin {
+namespace {
+
+// Appends one line per committed write, flushed at once so a reader that
+// sees a line knows the write is committed.
+class WriteLog {
+public:
+    explicit WriteLog(const std::optional<std::string> &path) {
+        if (!path) return;
+        file_ = std::fopen(path->c_str(), "a");
+        if (file_ == nullptr) throw StoreError(TESRA_ERR_FILE_IO, "cannot open log '" + *path + "'");
+    }
+    ~WriteLog() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    WriteLog(const WriteLog &) = delete;
+    WriteLog &operator=(const WriteLog &) = delete;
+
+    void append(const std::string &line) {
+        if (file_ == nullptr) return;
+        if (std::fprintf(file_, "%s\n", line.c_str()) < 0 || std::fflush(file_) != 0) {
+            throw StoreError(TESRA_ERR_FILE_IO, "cannot write the log");
+        }
+    }
+
+private:
+    std::FILE *file_ = nullptr;
+};
+
+enum class Operation { Add, Change, Delete };
+
+// Grows the database while it is small, then adds, changes and deletes about
+// equally often.
+Operation chooseOperation(std::mt19937_64 &random, bool hasPresentRecord) {
+    if (!hasPresentRecord) return Operation::Add;
+    switch (std::uniform_int_distribution<int>(0, 9)(random)) {
+        case 0: case 1: case 2: case 3: return Operation::Add;
+        case 4: case 5: case 6: return Operation::Change;
+        default: return Operation::Delete;
+    }
+}
+
+}  // namespace
+
+int churnCommand(const std::vector<std::string> &words) {
+    const Arguments arguments(words, {"ini", "rate", "seconds", "seed", "log"}, {});
+    if (!arguments.option("rate") || !arguments.option("seconds")) throw UsageError("churn needs --rate and --seconds");
+    const uint64_t rate = *arguments.number("rate", 1, 100000);
+    const uint64_t seconds = *arguments.number("seconds", 1, 86400);
+    std::mt19937_64 random(arguments.number("seed", 0, UINT64_MAX).value_or(std::random_device{}()));
+    auto database = openNamedDatabase(arguments);
+    WriteLog log(arguments.option("log"));
+
+    const auto start = std::chrono::steady_clock::now();
+    const uint64_t total = rate * seconds;
+    uint64_t counts[3] = {0, 0, 0};
+    for (uint64_t i = 0; i < total; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / rate));
+        const std::optional<uint32_t> target = database->pickPresentRecord(random);
+        const Operation operation = chooseOperation(random, target.has_value());
+        switch (operation) {
+            case Operation::Add:
+                log.append(writeLine("add", database->addRecord(kClassDocument, "Churned")));
+                break;
+            case Operation::Change: log.append(writeLine("change", database->changeRecord(*target))); break;
+            case Operation::Delete: log.append(writeLine("delete", database->deleteRecord(*target))); break;
+        }
+        ++counts[static_cast<int>(operation)];
+    }
+    std::cout << "churn: " << counts[0] << " added, " << counts[1] << " changed, " << counts[2] << " deleted\n";
+    return 0;
+}
+
+}  // namespace tesra::admin

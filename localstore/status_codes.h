@@ -1,0 +1,60 @@
+/* Status codes returned by the local store library (libntesra).
+ * Usable from C and C++. The texts are in status_text.cpp and are loaded
+ * with storeLoadStatusText. */
+#ifndef TESRA_STATUS_CODES_H
+#define TESRA_STATUS_CODES_H
+
+enum TesraStatusCode {
+    TESRA_OK = 0x0000,
+
+    /* runtime and configuration */
+    TESRA_ERR_NOT_STARTED = 0x0101,      /* storeInit not called, or storeTerm called */
+    TESRA_ERR_INI_UNREADABLE = 0x0102,   /* tesra.ini missing or unreadable */
+    TESRA_ERR_NULL_ARGUMENT = 0x0103,    /* a required pointer argument is null */
+    TESRA_ERR_INTERNAL = 0x0104,         /* unexpected failure inside the library */
+    TESRA_ERR_INVALID_ARGUMENT = 0x0105, /* an argument has a value out of its range */
+    TESRA_ERR_FILE_IO = 0x0106,          /* a file could not be written */
+
+    /* identity */
+    TESRA_ERR_ID_FILE_MISSING = 0x0110,
+    TESRA_ERR_ID_FILE_DAMAGED = 0x0111,  /* unreadable, wrong format or inconsistent */
+    TESRA_ERR_WRONG_PASSWORD = 0x0112,
+    TESRA_ERR_NO_IDENTITY = 0x0113,      /* no storeSwitchIdentity yet */
+
+    /* paths and databases */
+    TESRA_ERR_PATH_TOO_LONG = 0x0120,
+    TESRA_ERR_PATH_NOT_ALLOWED = 0x0121, /* absolute, empty or containing ".." */
+    TESRA_ERR_UNKNOWN_SERVER = 0x0122,   /* no Server.<name> line in tesra.ini */
+    TESRA_ERR_NO_DATA_DIRECTORY = 0x0123,/* no Directory line in tesra.ini */
+    TESRA_ERR_NO_SUCH_DATABASE = 0x0124,
+    TESRA_ERR_NOT_A_DATABASE = 0x0125,   /* the file is not a database of this store */
+    TESRA_ERR_FILE_EXISTS = 0x0126,     /* refusing to replace a file */
+    TESRA_ERR_DATABASE_IO = 0x0127,      /* the database engine reported an error */
+    TESRA_ERR_BAD_HANDLE = 0x0128,       /* zero, unknown or closed handle */
+    TESRA_ERR_TOO_MANY_OPEN = 0x0129,
+    TESRA_ERR_NO_SUCH_RECORD = 0x012A,
+    TESRA_ERR_RECORD_DELETED = 0x012B,
+    TESRA_ERR_RECORD_IDS_EXHAUSTED = 0x012C,
+
+    /* timestamps and texts */
+    TESRA_ERR_TEXT_EMPTY = 0x0130,
+    TESRA_ERR_TEXT_MALFORMED = 0x0131,
+    TESRA_ERR_DATE_IMPOSSIBLE = 0x0132,
+    TESRA_ERR_TIME_IMPOSSIBLE = 0x0133,
+    TESRA_ERR_STAMP_INVALID = 0x0134,
+    TESRA_ERR_FIELDS_INVALID = 0x0135,
+    TESRA_ERR_TEXT_BUFFER_TOO_SMALL = 0x0136,
+
+    /* search */
+    TESRA_ERR_BAD_FORMULA = 0x0140,
+    TESRA_ERR_RESYNCHRONISE = 0x0141,    /* since is before the purge cutoff */
+
+    /* the database stayed locked past the busy timeout; its text is the
+     * longest of all: exactly 199 characters */
+    TESRA_ERR_DATABASE_LOCKED = 0x0150,
+    TESRA_STATUS_LONGEST_TEXT = TESRA_ERR_DATABASE_LOCKED
+};
+
+enum { TESRA_LONGEST_STATUS_TEXT_LENGTH = 199 };
+
+#endif
