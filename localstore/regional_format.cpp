@@ -138,12 +138,16 @@ StoreStatus readStampText(const RegionalLayout &layout, const char **text, size_
     }
     if (cursor.accept(separators.time)) {
         if (!cursor.readNumber(2, 2, time.second)) return TESRA_ERR_TEXT_MALFORMED;
-        if (!separators.decimal.empty() && cursor.accept(separators.decimal)) {
+        // a decimal separator not followed by a digit belongs to the text after the time
+        TextCursor fraction = cursor;
+        if (!separators.decimal.empty() && fraction.accept(separators.decimal) &&
+            std::isdigit(static_cast<unsigned char>(fraction.peek()))) {
+            const size_t digitsStart = fraction.position();
             int hundredths = 0;
-            TextCursor digitsStart = cursor;
-            if (!cursor.readNumber(1, 2, hundredths)) return TESRA_ERR_TEXT_MALFORMED;
+            if (!fraction.readNumber(1, 2, hundredths)) return TESRA_ERR_TEXT_MALFORMED;
             // one digit means tenths
-            time.hundredths = cursor.position() - digitsStart.position() == 1 ? hundredths * 10 : hundredths;
+            time.hundredths = fraction.position() - digitsStart == 1 ? hundredths * 10 : hundredths;
+            cursor = fraction;
         }
     }
     if (twelveHour) {

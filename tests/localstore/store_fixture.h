@@ -1,0 +1,83 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "store_client.h"
+
+namespace tesra::testing {
+
+// A fresh directory under /tmp, removed with its contents.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory();
+    ~TemporaryDirectory();
+    const std::string &path() const { return path_; }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Sets (or with nullopt, unsets) an environment variable for a scope.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char *name, const std::optional<std::string> &value);
+    ~ScopedEnvironment();
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+void writeFile(const std::string &path, const std::string &content);
+std::string readFile(const std::string &path);
+
+constexpr const char *kUser = "Grace Hopper";
+constexpr const char *kPassword = "correct horse";
+constexpr uint32_t kTestIterations = 10;
+
+// A directory with tesra.ini (Directory=data, KeyFilename=user.id), an ID
+// file, the data directory and database main.tdb; TESRA_INI points at the
+// ini. The runtime is left down; start() brings it up with the identity.
+class StoreFixture : public ::testing::Test {
+protected:
+    StoreFixture();
+    ~StoreFixture() override;
+
+    void writeIni(const std::string &extraLines = "");
+    // storeInit and storeSwitchIdentity, expecting success.
+    void start();
+    StoreHandle openMain();
+
+    TemporaryDirectory directory_;
+    std::string iniPath_;
+    std::string idPath_;
+    std::string dataDirectory_;
+    std::string databasePath_;
+
+private:
+    ScopedEnvironment ini_;
+    ScopedEnvironment noFaults_;
+    ScopedEnvironment noClockOffset_;
+};
+
+struct ReportedMatch {
+    ChangeMatch match;
+    std::string title;
+};
+
+// Runs storeSearch collecting every match.
+struct SearchResult {
+    StoreStatus status;
+    StoreTimestamp until;
+    std::vector<ReportedMatch> matches;
+};
+SearchResult searchAll(StoreHandle database, const StoreTimestamp &since, uint16_t classMask = 0xFFFF);
+
+StoreTimestamp beginning();
+
+}  // namespace tesra::testing
