@@ -57,6 +57,11 @@ TEST(StampTextTest, WritingDropsHundredthsUnlessAsked) {
     ASSERT_EQ(read(&settings, "9999-12-31 23:59:59.99", back), TESRA_OK);
     EXPECT_EQ(back.word[0], lastMoment.word[0]);
     EXPECT_EQ(back.word[1], lastMoment.word[1]);
+    ASSERT_EQ(read(&settings, "9999-12-31 23:59:59.9", back), TESRA_OK);
+    EXPECT_EQ(back.word[0], 8639990u) << "one digit is tenths";
+    const char *end = nullptr;
+    ASSERT_EQ(read(&settings, "9999-12-31 23:59:59. later", back, 80, &end), TESRA_OK);
+    EXPECT_STREQ(end, ". later") << "a separator without digits is not part of the time";
 }
 
 TEST(StampTextTest, DefaultSettingsUseAnotherLayout) {
