@@ -61,6 +61,7 @@ TEST(ChangeEntryCallback, StopsTheSearchWhenAddingThrows)
     jclass collections = env->FindClass("java/util/Collections");
     jmethodID emptyList = env->GetStaticMethodID(collections, "emptyList", "()Ljava/util/List;");
     jobject readOnly = env->CallStaticObjectMethod(collections, emptyList);
+    ASSERT_FALSE(env->ExceptionCheck());
     jclass listClass = env->FindClass("java/util/List");
     jmethodID add = env->GetMethodID(listClass, "add", "(Ljava/lang/Object;)Z");
     ASSERT_NE(add, nullptr);
