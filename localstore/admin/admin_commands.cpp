@@ -168,8 +168,9 @@ int listCommand(const std::vector<std::string> &words) {
     const Arguments arguments(words, {"ini"}, {"deleted"});
     auto database = openNamedDatabase(arguments);
     database->listRecords(arguments.has("deleted"), [](const RecordRow &row) {
-        std::cout << hex8(row.recordId) << " " << hex8(row.universalId[0]) << hex8(row.universalId[1])
-                  << hex8(row.universalId[2]) << hex8(row.universalId[3]) << " " << hex8(row.recordClass).substr(4)
+        // The universal identifier as change entries write it: word 1 before word 0 of each stamp.
+        std::cout << hex8(row.recordId) << " " << hex8(row.universalId[1]) << hex8(row.universalId[0])
+                  << hex8(row.universalId[3]) << hex8(row.universalId[2]) << " " << hex8(row.recordClass).substr(4)
                   << " " << formatIso(row.modified) << " " << (row.deleted ? "deleted" : "present");
         if (!row.title.empty()) std::cout << " " << row.title;
         std::cout << "\n";

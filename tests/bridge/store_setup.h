@@ -1,0 +1,30 @@
+#ifndef VRXCHDET_TESTS_STORE_SETUP_H
+#define VRXCHDET_TESTS_STORE_SETUP_H
+
+#include <string>
+#include <vector>
+
+// A configuration, ID file and database main.tdb made by tesra-admin in a
+// fresh directory, with TESRA_INI pointing at it; removed on destruction.
+class SampleStore {
+public:
+    explicit SampleStore(int records);
+    ~SampleStore();
+    SampleStore(const SampleStore &) = delete;
+    SampleStore &operator=(const SampleStore &) = delete;
+
+    const std::string &password() const { return password_; }
+    // Runs "tesra-admin COMMAND --ini INI" and fails the test on a non-zero exit.
+    std::string admin(const std::string &command) const;
+    void rewriteIni(const std::string &content) const;
+    // The change entry of every record, deleted ones included, by record identifier.
+    std::vector<std::string> listedEntries() const;
+
+private:
+    std::string directory_;
+    std::string password_ = "open sesame";
+};
+
+std::string statusText(unsigned code);
+
+#endif
