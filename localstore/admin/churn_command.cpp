@@ -65,20 +65,28 @@ int churnCommand(const std::vector<std::string> &words) {
     const auto start = std::chrono::steady_clock::now();
     const uint64_t total = rate * seconds;
     uint64_t counts[3] = {0, 0, 0};
+    uint64_t skipped = 0;
     for (uint64_t i = 0; i < total; ++i) {
         std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / rate));
         const std::optional<uint32_t> target = database->pickPresentRecord(random);
         const Operation operation = chooseOperation(random, target.has_value());
-        switch (operation) {
-            case Operation::Add:
-                log.append(writeLine("add", database->addRecord(kClassDocument, "Churned")));
-                break;
-            case Operation::Change: log.append(writeLine("change", database->changeRecord(*target))); break;
-            case Operation::Delete: log.append(writeLine("delete", database->deleteRecord(*target))); break;
+        try {
+            switch (operation) {
+                case Operation::Add:
+                    log.append(writeLine("add", database->addRecord(kClassDocument, "Churned")));
+                    break;
+                case Operation::Change: log.append(writeLine("change", database->changeRecord(*target))); break;
+                case Operation::Delete: log.append(writeLine("delete", database->deleteRecord(*target))); break;
+            }
+        } catch (const StoreError &error) {
+            // Another writer deleted the picked record in the meantime.
+            if (error.status() != TESRA_ERR_RECORD_DELETED) throw;
+            ++skipped;
+            continue;
         }
         ++counts[static_cast<int>(operation)];
     }
-    std::cout << "churn: " << counts[0] << " added, " << counts[1] << " changed, " << counts[2] << " deleted\n";
+    std::cout << "churn: " << counts[0] << " added, " << counts[1] << " changed, " << counts[2] << " deleted, " << skipped << " skipped\n";
     return 0;
 }
 

@@ -1,0 +1,188 @@
+package com.kestrum.orlo.connector.tests;
+
+import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
+
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.time.LocalDate;
+import java.time.LocalDateTime;
+import java.time.format.DateTimeFormatter;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.Random;
+
+/**
+ * Writer processes add, change and delete records while the connector polls, each poll starting at
+ * the end text of the one before. Every write must be reported by exactly the poll whose span holds
+ * its time, in its final state for that span, and nothing else may be reported.
+ *
+ * Usage: PollingTest TESRA_ADMIN WORK_FOLDER [MIN_POLLS] [WRITERS] [RATE] [SECONDS]
+ */
+public final class PollingTest {
+    private static final long TICKS_PER_DAY = 8_640_000L;
+    private static final long FIRST_EPOCH_DAY = LocalDate.of(1, 1, 1).toEpochDay();
+    private static final DateTimeFormatter END_TEXT = DateTimeFormatter.ofPattern("uuuu-MM-dd HH:mm:ss");
+
+    /** One poll: the span [start, end) in store time and what it reported, record by record. */
+    private record Poll(long start, long end, Map<Long, String> states, int entryCount) {}
+
+    /** One committed write, as its writer logged it. */
+    private record Write(String operation, long recordId, long stamp) {}
+
+    private final Checks checks = new Checks();
+
+    public static void main(String[] args) throws Exception {
+        int minPolls = args.length > 2 ? Integer.parseInt(args[2]) : 200;
+        int writers = args.length > 3 ? Integer.parseInt(args[3]) : 2;
+        int rate = args.length > 4 ? Integer.parseInt(args[4]) : 80;
+        int seconds = args.length > 5 ? Integer.parseInt(args[5]) : 5;
+        PollingTest test = new PollingTest();
+        test.run(SampleStore.create(Path.of(args[0]), 30), Path.of(args[1]), minPolls, writers, rate, seconds);
+        System.exit(test.checks.finish());
+    }
+
+    private void run(SampleStore store, Path work, int minPolls, int writerCount, int rate, int seconds)
+            throws Exception {
+        Files.createDirectories(work);
+        VarnexChangeDetectionConnector connector = new VarnexChangeDetectionConnector();
+        connector.initTesra(null, SampleStore.DATABASE, SampleStore.PASSWORD);
+
+        List<Poll> polls = new ArrayList<>();
+        Map<Long, String> universalIds = new HashMap<>();
+        String since = null;
+        since = poll(connector, since, polls, universalIds);
+
+        List<Process> writers = new ArrayList<>();
+        List<Path> logs = new ArrayList<>();
+        for (int i = 0; i < writerCount; ++i) {
+            Path log = work.resolve("writer-" + i + ".log");
+            Files.deleteIfExists(log);
+            logs.add(log);
+            writers.add(store.start(List.of("churn", SampleStore.DATABASE, "--rate", Integer.toString(rate),
+                                            "--seconds", Integer.toString(seconds), "--seed", Integer.toString(17 + i),
+                                            "--log", log.toString()),
+                                    work.resolve("writer-" + i + ".out")));
+        }
+        Random pause = new Random(5);
+        while (polls.size() < minPolls + 1 || writers.stream().anyMatch(Process::isAlive)) {
+            since = poll(connector, since, polls, universalIds);
+            Thread.sleep(pause.nextInt(25));
+        }
+        for (Process writer : writers) {
+            checks.equal("writer exit status", 0, writer.waitFor());
+        }
+        poll(connector, since, polls, universalIds);
+        connector.termTesra();
+
+        List<Write> writes = new ArrayList<>();
+        for (Path log : logs) {
+            writes.addAll(readLog(log));
+        }
+        checks.isTrue("at least " + minPolls + " polls while writing: " + polls.size(), polls.size() > minPolls);
+        checks.isTrue("the writers wrote", writes.size() > rate * writerCount);
+        verify(polls, writes);
+    }
+
+    private String poll(VarnexChangeDetectionConnector connector, String since, List<Poll> polls,
+                        Map<Long, String> universalIds) throws Exception {
+        StringBuffer endText = new StringBuffer();
+        List<String> entries = connector.getModifiedTesra(since, endText);
+        Map<Long, String> states = new HashMap<>();
+        for (String entry : entries) {
+            String[] parts = entry.split(":");
+            long recordId = Long.parseLong(parts[1], 16);
+            checks.check("record reported once per poll", states.put(recordId, parts[2]) == null,
+                         "record " + parts[1] + " twice in one poll");
+            String known = universalIds.putIfAbsent(recordId, parts[0]);
+            checks.check("universal id stays the record's", known == null || known.equals(parts[0]),
+                         "record " + parts[1] + ": " + known + " then " + parts[0]);
+        }
+        long start = since == null ? 0 : storeTime(since);
+        long end = storeTime(endText.toString());
+        checks.check("polls follow one another", end >= start, since + " then " + endText);
+        polls.add(new Poll(start, end, states, entries.size()));
+        return endText.toString();
+    }
+
+    /** "YYYY-MM-DD HH:MM:SS.hh0" as day number * hundredths per day + hundredths of the day. */
+    static long storeTime(String text) {
+        LocalDateTime time = LocalDateTime.parse(text.substring(0, text.length() - 4), END_TEXT);
+        long hundredths = Long.parseLong(text.substring(text.length() - 3, text.length() - 1));
+        long day = time.toLocalDate().toEpochDay() - FIRST_EPOCH_DAY + 1;
+        return day * TICKS_PER_DAY + time.toLocalTime().toSecondOfDay() * 100L + hundredths;
+    }
+
+    /** Lines "OPERATION RECORDID_HEX DATE TIME DAY TICKS". */
+    private static List<Write> readLog(Path log) throws IOException {
+        List<Write> writes = new ArrayList<>();
+        for (String line : Files.readAllLines(log)) {
+            String[] words = line.trim().split("\\s+");
+            if (words.length != 6) {
+                throw new IllegalStateException("unexpected writer log line: " + line);
+            }
+            long stamp = Long.parseLong(words[4]) * TICKS_PER_DAY + Long.parseLong(words[5]);
+            writes.add(new Write(words[0], Long.parseLong(words[1], 16), stamp));
+        }
+        return writes;
+    }
+
+    private void verify(List<Poll> polls, List<Write> writes) {
+        List<Map<Long, String>> expected = new ArrayList<>();
+        for (int i = 0; i < polls.size(); ++i) {
+            expected.add(new HashMap<>());
+        }
+        int missedSpans = 0;
+        int onEndTime = 0;
+        for (Write write : writes) {
+            int index = pollHolding(polls, write.stamp());
+            if (index < 0) {
+                ++missedSpans;
+                continue;
+            }
+            if (index > 0 && write.stamp() == polls.get(index).start()) {
+                ++onEndTime;
+            }
+            // A record deleted within a span is reported deleted; it cannot change afterwards.
+            expected.get(index).merge(write.recordId(), write.operation().equals("delete") ? "DEL" : "NOR",
+                                      (earlier, later) -> earlier.equals("DEL") || later.equals("DEL") ? "DEL" : "NOR");
+        }
+        checks.equal("writes outside every poll's span", 0, missedSpans);
+        checks.isTrue("writes in the same hundredth as an end time were among the cases: " + onEndTime,
+                      onEndTime > 0);
+        checks.equal("the first poll, before any writer, holds no write", 0, expected.get(0).size());
+
+        int mismatches = 0;
+        for (int i = 1; i < polls.size(); ++i) {
+            Map<Long, String> reported = polls.get(i).states();
+            if (!reported.equals(expected.get(i))) {
+                if (++mismatches <= 5) {
+                    System.err.printf("poll %d [%d, %d): reported %s, written %s%n", i, polls.get(i).start(),
+                                      polls.get(i).end(), reported, expected.get(i));
+                }
+            }
+        }
+        checks.equal("polls whose report differs from what was written in their span", 0, mismatches);
+        System.err.printf("%d polls, %d writes, %d on an end time%n", polls.size(), writes.size(), onEndTime);
+    }
+
+    /** The poll whose span [start, end) holds the time, or -1. */
+    private static int pollHolding(List<Poll> polls, long stamp) {
+        int low = 0;
+        int high = polls.size() - 1;
+        while (low <= high) {
+            int middle = (low + high) >>> 1;
+            Poll poll = polls.get(middle);
+            if (stamp < poll.start()) {
+                high = middle - 1;
+            } else if (stamp >= poll.end()) {
+                low = middle + 1;
+            } else {
+                return middle;
+            }
+        }
+        return -1;
+    }
+}
