@@ -20,3 +20,10 @@ demo: build
 
 clean:
 	rm -rf $(BUILD)
+
+# The 32-bit Windows DLL, cross-built into build-windows/ (CMakePresets.json).
+.PHONY: windows
+windows:
+	@scripts/install-deps.sh g++-mingw-w64-i686
+	cmake --preset windows
+	cmake --build --preset windows
