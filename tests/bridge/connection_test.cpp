@@ -6,7 +6,7 @@
 
 #include "com_kestrum_orlo_connector_VarnexChangeDetectionConnector.h"
 #include "store_double.h"
-#include "jvm_support.h"
+#include "query_support.h"
 
 namespace {
 
@@ -25,19 +25,8 @@ struct CallResult {
 
 CallResult callInit(const char *server, const char *database, const char *password)
 {
-    JNIEnv *env = jvmEnv();
-    LocalFrame frame;
-    jstring serverString = javaString(env, server);
-    jstring databaseString = javaString(env, database);
-    jstring passwordString = javaString(env, password);
-    StdoutCapture capture;
-    Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra(env, nullptr, serverString,
-                                                                              databaseString, passwordString);
-    CallResult result;
-    result.trace = capture.finish();
-    result.exception = takeJavaException(env);
-    result.log = storeDoubleCallLog();
-    return result;
+    InitResult init = runInit(server, database, password);
+    return CallResult{init.trace, init.exception, storeDoubleCallLog()};
 }
 
 CallResult callTerm()

@@ -15,27 +15,6 @@ namespace {
 const std::string initLine = "Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra()\n";
 const std::string initEndLine = "End of " + initLine;
 
-struct InitResult {
-    std::string trace;
-    JavaException exception;
-};
-
-InitResult initTesra(const char *server, const char *database, const char *password)
-{
-    JNIEnv *env = jvmEnv();
-    LocalFrame frame;
-    jstring serverString = javaString(env, server);
-    jstring databaseString = javaString(env, database);
-    jstring passwordString = javaString(env, password);
-    StdoutCapture capture;
-    Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra(env, nullptr, serverString,
-                                                                              databaseString, passwordString);
-    InitResult result;
-    result.trace = capture.finish();
-    result.exception = takeJavaException(env);
-    return result;
-}
-
 class LocalStoreRoad : public ::testing::Test {
 protected:
     void SetUp() override
@@ -50,7 +29,7 @@ protected:
     }
     void open()
     {
-        InitResult result = initTesra(nullptr, "main.tdb", store.password().c_str());
+        InitResult result = runInit(nullptr, "main.tdb", store.password().c_str());
         ASSERT_FALSE(result.exception.thrown) << result.exception.message;
     }
     SampleStore store{3};
@@ -58,7 +37,7 @@ protected:
 
 TEST_F(LocalStoreRoad, OpensQueriesAndClosesARealDatabase)
 {
-    InitResult opened = initTesra(nullptr, "main.tdb", store.password().c_str());
+    InitResult opened = runInit(nullptr, "main.tdb", store.password().c_str());
     EXPECT_FALSE(opened.exception.thrown) << opened.exception.message;
     EXPECT_EQ(opened.trace, initLine + "remoteDbName: main.tdb\n" + initEndLine);
 
@@ -70,21 +49,21 @@ TEST_F(LocalStoreRoad, OpensQueriesAndClosesARealDatabase)
 
 TEST_F(LocalStoreRoad, FailuresCarryTheStoreTexts)
 {
-    InitResult wrongPassword = initTesra(nullptr, "main.tdb", "not the password");
+    InitResult wrongPassword = runInit(nullptr, "main.tdb", "not the password");
     EXPECT_EQ(wrongPassword.exception.className, "java.lang.Exception");
     EXPECT_EQ(wrongPassword.exception.message,
               "Native call KeyringSelectUser failed with error: code 274, '" + statusText(0x0112) + "'");
 
-    InitResult missing = initTesra(nullptr, "absent.tdb", store.password().c_str());
+    InitResult missing = runInit(nullptr, "absent.tdb", store.password().c_str());
     EXPECT_EQ(missing.exception.message,
               "Native call QRVDbOpen failed with error: code 292, '" + statusText(0x0124) + "'");
 
-    InitResult unknownServer = initTesra("nowhere", "main.tdb", store.password().c_str());
+    InitResult unknownServer = runInit("nowhere", "main.tdb", store.password().c_str());
     EXPECT_EQ(unknownServer.trace.rfind(initLine + "remoteDbName: nowhere!!main.tdb\nError: ", 0), 0u);
     EXPECT_NE(unknownServer.exception.message.find("QRVDbOpen"), std::string::npos);
 
     setenv("TESRA_FAULTS", "storeInit=0xC150", 1);
-    InitResult longest = initTesra(nullptr, "main.tdb", store.password().c_str());
+    InitResult longest = runInit(nullptr, "main.tdb", store.password().c_str());
     EXPECT_EQ(longest.exception.message.size(), 262u);
     EXPECT_EQ(longest.trace, initLine + "Error: " + longest.exception.message + "\n");
 }
@@ -92,7 +71,7 @@ TEST_F(LocalStoreRoad, FailuresCarryTheStoreTexts)
 TEST_F(LocalStoreRoad, UnsetKeyFilenameGivesTheFixedMessage)
 {
     store.rewriteIni("Directory=data\n");
-    InitResult result = initTesra(nullptr, "main.tdb", store.password().c_str());
+    InitResult result = runInit(nullptr, "main.tdb", store.password().c_str());
     EXPECT_EQ(result.exception.message,
               "Could not determine the path to the id file. Verify the KeyFilename item in the tesra.ini file.");
 }

@@ -4,6 +4,22 @@
 
 #include "com_kestrum_orlo_connector_VarnexChangeDetectionConnector.h"
 
+InitResult runInit(const char *server, const char *database, const char *password)
+{
+    JNIEnv *env = jvmEnv();
+    LocalFrame frame;
+    jstring serverString = javaString(env, server);
+    jstring databaseString = javaString(env, database);
+    jstring passwordString = javaString(env, password);
+    StdoutCapture capture;
+    Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra(env, nullptr, serverString,
+                                                                              databaseString, passwordString);
+    InitResult result;
+    result.trace = capture.finish();
+    result.exception = takeJavaException(env);
+    return result;
+}
+
 QueryResult runQuery(const char *since, const char *initialEndText)
 {
     JNIEnv *env = jvmEnv();

@@ -15,6 +15,14 @@ struct QueryResult {
     JavaException exception;
 };
 
+struct InitResult {
+    std::string trace;
+    JavaException exception;
+};
+
+// Calls initTesra with Java strings of the texts (null for a null text).
+InitResult runInit(const char *server, const char *database, const char *password);
+
 // Calls getModifiedTesra with a StringBuffer holding initialEndText.
 QueryResult runQuery(const char *since, const char *initialEndText = "");
 
