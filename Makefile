@@ -27,3 +27,9 @@ windows:
 	@scripts/install-deps.sh g++-mingw-w64-i686
 	cmake --preset windows
 	cmake --build --preset windows
+
+# The bridge's change query against the floor of its JNI work, in a Release
+# build of its own (build-release/); the report ends with bridge_over_floor=R.
+.PHONY: bench
+bench: deps
+	scripts/bench.sh build-release

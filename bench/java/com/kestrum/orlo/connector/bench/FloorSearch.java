@@ -1,0 +1,26 @@
+package com.kestrum.orlo.connector.bench;
+
+import java.util.Vector;
+
+/**
+ * The floor of a change query: the same store search as the bridge's, adding a fixed entry of 39
+ * characters to the Vector for every record, with no formatting and no trace.
+ */
+final class FloorSearch {
+    static {
+        System.loadLibrary("vrxchdet_floor");
+    }
+
+    private FloorSearch() {}
+
+    /** Opens a database of the store runtime the bridge has started; returns its handle. */
+    static native int openDatabase(String path);
+
+    static native void closeDatabase(int handle);
+
+    /** Adds one entry per record changed since the beginning. */
+    static native void search(int handle, Vector<String> entries);
+
+    /** Bytes of the C heap in use (glibc mallinfo2: uordblks + hblkhd). */
+    static native long nativeHeapInUse();
+}

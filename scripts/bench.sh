@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# make bench: a Release build in its own directory, the benchmark's databases
+# (made once and kept), then one JVM timing the bridge against the floor.
+# usage: scripts/bench.sh [BUILD_DIR]        (default build-release)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-release}
+sizes=(10000 100000 1000000)
+password=bench
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVRXCHDET_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench tesra_admin
+
+admin="$build/localstore/tesra-admin"
+store="$build/bench/store"
+marker="$store/made-for-${sizes[*]// /-}"
+if [ ! -f "$marker" ]; then
+  echo "making the benchmark's databases (${sizes[*]} records, a tenth of each deleted) in $store"
+  rm -rf "$store"
+  start=$SECONDS
+  "$admin" setup "$store" --user Bench --password "$password" --iterations 10 >/dev/null
+  for n in "${sizes[@]}"; do
+    "$admin" create-db "records-$n.tdb" --ini "$store/tesra.ini" >/dev/null
+    "$admin" add "records-$n.tdb" --count "$n" --ini "$store/tesra.ini" >/dev/null
+    "$admin" delete "records-$n.tdb" --random $((n / 10)) --seed 1 --ini "$store/tesra.ini" >/dev/null
+  done
+  echo "made in $((SECONDS - start)) s"
+  touch "$marker"
+fi
+
+trace="$build/bench/trace.log"
+report="$build/bench/report.txt"
+echo "running; the bridge's trace goes to $trace"
+TESRA_INI="$store/tesra.ini" "${JAVA_HOME:+$JAVA_HOME/bin/}java" -Xms4g -Xmx4g -XX:+UseParallelGC \
+  -Djava.library.path="$build/bridge:$build/bench" \
+  -cp "$build/java/connector.jar:$build/bench/bridge-bench.jar" \
+  com.kestrum.orlo.connector.bench.BridgeBench "$password" 7 "${sizes[@]}" \
+  >"$trace" 2>"$report" || { cat "$report"; exit 1; }
+{ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/^Mem:/ {print $2}') GiB"; cat "$report"; } | tee "$report.tmp"
+mv "$report.tmp" "$report"
