@@ -1,7 +1,9 @@
 // The native side of FloorSearch: a search over the same store, whose callback
 // does only what any bridge must do per record to hand an entry to Java.
+#include <fcntl.h>
 #include <malloc.h>
 #include <stdio.h>
+#include <unistd.h>
 
 #include "com_kestrum_orlo_connector_bench_FloorSearch.h"
 #include "store/store_client.h"
@@ -84,6 +86,30 @@ JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_search(
                                      addFixedEntry, &context, &until);
     if (status != 0 && !env->ExceptionCheck()) {
         throwStoreFailure(env, "storeSearch", status);
+    }
+}
+
+JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_discardStandardOutput(JNIEnv *env, jclass,
+                                                                                               jboolean discard)
+{
+    static int savedStandardOutput = -1;
+    fflush(stdout);
+    if (discard && savedStandardOutput < 0) {
+        int null = open("/dev/null", O_WRONLY);
+        savedStandardOutput = dup(STDOUT_FILENO);
+        if (null < 0 || savedStandardOutput < 0 || dup2(null, STDOUT_FILENO) < 0) {
+            jclass exceptionClass = env->FindClass("java/lang/IllegalStateException");
+            if (exceptionClass != nullptr) {
+                env->ThrowNew(exceptionClass, "cannot point standard output at /dev/null");
+            }
+        }
+        if (null >= 0) {
+            close(null);
+        }
+    } else if (!discard && savedStandardOutput >= 0) {
+        dup2(savedStandardOutput, STDOUT_FILENO);
+        close(savedStandardOutput);
+        savedStandardOutput = -1;
     }
 }
 

@@ -31,10 +31,18 @@ fi
 trace="$build/bench/trace.log"
 report="$build/bench/report.txt"
 echo "running; the bridge's trace goes to $trace"
-TESRA_INI="$store/tesra.ini" "${JAVA_HOME:+$JAVA_HOME/bin/}java" -Xms4g -Xmx4g -XX:+UseParallelGC \
+TESRA_INI="$store/tesra.ini" "${JAVA_HOME:+$JAVA_HOME/bin/}java" -Xms4g -Xmx4g -XX:+UseParallelGC -XX:+AlwaysPreTouch \
   -Djava.library.path="$build/bridge:$build/bench" \
   -cp "$build/java/connector.jar:$build/bench/bridge-bench.jar" \
   com.kestrum.orlo.connector.bench.BridgeBench "$password" 7 "${sizes[@]}" \
   >"$trace" 2>"$report" || { cat "$report"; exit 1; }
 { echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/^Mem:/ {print $2}') GiB"; cat "$report"; } | tee "$report.tmp"
 mv "$report.tmp" "$report"
+
+# Every trace line whole and of a known form; then the trace (hundreds of MB) goes.
+lineForms='^((End of )?Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_[A-Za-z]+\(\)|returnData: [0-9A-F]{32}:[0-9A-F]{1,8}:(NOR|DEL)|remoteDbName: .*|strTimeSince: .*|Since time hundredthsOfSec: [0-9]+|strEndDate: .*)$'
+lines=$(wc -l <"$trace")
+broken=$(grep -cvE "$lineForms" "$trace" || true)
+echo "trace: $lines lines, $broken not of a known form"
+rm -f "$trace"
+[ "$broken" -eq 0 ]

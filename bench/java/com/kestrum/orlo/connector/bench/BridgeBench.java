@@ -4,12 +4,12 @@ import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
 import java.io.PrintStream;
 import java.util.Arrays;
 import java.util.Vector;
-import java.util.function.IntFunction;
 
 /**
  * Times getModifiedTesra(null, ...) over every record of a database against the floor search over
  * the same database, interleaved, after a warm-up, and prints the medians on standard error
- * (standard output carries the bridge's trace).
+ * (standard output carries the bridge's trace). The bridge is timed a second time with its trace
+ * sent to /dev/null, which shows how much of its cost is the file system storing the trace.
  *
  * <p>Arguments: PASSWORD ROUNDS RECORDS... ; the database of N records is records-N.tdb of the
  * store that TESRA_INI configures.
@@ -19,64 +19,73 @@ public final class BridgeBench {
 
     private BridgeBench() {}
 
+    private interface Query {
+        Vector<String> run();
+    }
+
     public static void main(String[] args) {
         String password = args[0];
         int rounds = Integer.parseInt(args[1]);
-        report.printf("%10s %16s %16s %7s %22s %22s%n", "records", "bridge entries/s", "floor entries/s",
-                "ratio", "bridge C heap (KiB)", "floor C heap (KiB)");
+        report.printf("%9s %14s %14s %14s %7s %9s %17s %17s%n", "records", "bridge", "bridge,", "floor",
+                "bridge/", "bridge,", "bridge C heap", "floor C heap");
+        report.printf("%9s %14s %14s %14s %7s %9s %17s %17s%n", "", "entries/s", "trace->null/s", "entries/s",
+                "floor", "null/floor", "KiB before/after", "KiB before/after");
         double ratio = 0;
         double bridgeRate = 0;
         for (int i = 2; i < args.length; ++i) {
             int records = Integer.parseInt(args[i]);
             // Smaller databases get more rounds: their queries are short and noisier.
             int roundsFor = Math.max(rounds, (int) Math.min(41, 2_000_000L / records));
-            Measurement[][] pair = measure(records, "records-" + records + ".tdb", password, roundsFor);
-            double bridgeSeconds = medianSeconds(pair[0]);
-            double floorSeconds = medianSeconds(pair[1]);
+            Measurement[][] runs = measure(records, "records-" + records + ".tdb", password, roundsFor);
+            double bridgeSeconds = medianSeconds(runs[0]);
+            double discardedSeconds = medianSeconds(runs[1]);
+            double floorSeconds = medianSeconds(runs[2]);
             ratio = bridgeSeconds / floorSeconds;
             bridgeRate = records / bridgeSeconds;
-            report.printf("%10d %16.0f %16.0f %7.3f %22s %22s%n", records, bridgeRate, records / floorSeconds, ratio,
-                    heapSpan(pair[0]), heapSpan(pair[1]));
+            report.printf("%9d %14.0f %14.0f %14.0f %7.3f %9.3f %17s %17s%n", records, bridgeRate,
+                    records / discardedSeconds, records / floorSeconds, ratio, discardedSeconds / floorSeconds,
+                    heapSpan(runs[0]), heapSpan(runs[2]));
         }
         report.printf("bridge_over_floor=%.3f entries_per_s=%.0f%n", ratio, bridgeRate);
     }
 
-    /** Returns the bridge's measurements and the floor's, one of each per round. */
+    /** The measurements of the bridge, of the bridge with its trace discarded and of the floor. */
     private static Measurement[][] measure(int records, String database, String password, int rounds) {
         VarnexChangeDetectionConnector connector = new VarnexChangeDetectionConnector();
         connector.initTesra(null, database, password);
         int handle = FloorSearch.openDatabase(database);
         try {
-            IntFunction<Measurement> bridge = expected -> timed(expected,
-                    () -> connector.getModifiedTesra(null, new StringBuffer()));
-            IntFunction<Measurement> floor = expected -> timed(expected, () -> {
+            Query bridge = () -> connector.getModifiedTesra(null, new StringBuffer());
+            Query discarded = () -> {
+                FloorSearch.discardStandardOutput(true);
+                try {
+                    return connector.getModifiedTesra(null, new StringBuffer());
+                } finally {
+                    FloorSearch.discardStandardOutput(false);
+                }
+            };
+            Query floor = () -> {
                 Vector<String> entries = new Vector<>();
                 FloorSearch.search(handle, entries);
                 return entries;
-            });
-            bridge.apply(records);
-            floor.apply(records);
-            Measurement[] bridgeRuns = new Measurement[rounds];
-            Measurement[] floorRuns = new Measurement[rounds];
+            };
+            Query[] queries = {bridge, discarded, floor};
+            for (Query query : queries) {
+                timed(records, query);
+            }
+            Measurement[][] runs = new Measurement[queries.length][rounds];
             for (int round = 0; round < rounds; ++round) {
-                // Alternating which goes first spreads any drift of the machine over both.
-                if (round % 2 == 0) {
-                    bridgeRuns[round] = bridge.apply(records);
-                    floorRuns[round] = floor.apply(records);
-                } else {
-                    floorRuns[round] = floor.apply(records);
-                    bridgeRuns[round] = bridge.apply(records);
+                // A different one goes first each round, spreading any drift of the machine over all.
+                for (int k = 0; k < queries.length; ++k) {
+                    int which = (round + k) % queries.length;
+                    runs[which][round] = timed(records, queries[which]);
                 }
             }
-            return new Measurement[][] {bridgeRuns, floorRuns};
+            return runs;
         } finally {
             FloorSearch.closeDatabase(handle);
             connector.termTesra();
         }
-    }
-
-    private interface Query {
-        Vector<String> run();
     }
 
     private static Measurement timed(int expected, Query query) {
@@ -99,8 +108,14 @@ public final class BridgeBench {
         return median / 1e9;
     }
 
-    /** The C heap before the first timed query and after the last one. */
+    /** The C heap before and after the query that grew it most. */
     private static String heapSpan(Measurement[] runs) {
-        return String.format("%d -> %d", runs[0].heapBefore() / 1024, runs[runs.length - 1].heapAfter() / 1024);
+        Measurement most = runs[0];
+        for (Measurement run : runs) {
+            if (run.heapAfter() - run.heapBefore() > most.heapAfter() - most.heapBefore()) {
+                most = run;
+            }
+        }
+        return (most.heapBefore() / 1024) + " / " + (most.heapAfter() / 1024);
     }
 }

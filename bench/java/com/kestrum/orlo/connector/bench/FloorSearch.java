@@ -21,6 +21,12 @@ final class FloorSearch {
     /** Adds one entry per record changed since the beginning. */
     static native void search(int handle, Vector<String> entries);
 
+    /**
+     * Points standard output at /dev/null (true) or back where it was (false); buffered output is
+     * written out first, so the trace keeps its order.
+     */
+    static native void discardStandardOutput(boolean discard);
+
     /** Bytes of the C heap in use (glibc mallinfo2: uordblks + hblkhd). */
     static native long nativeHeapInUse();
 }
