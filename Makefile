@@ -13,6 +13,8 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
+	scripts/fuzz.sh 15
+	scripts/test-sanitized.sh
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
@@ -33,3 +35,8 @@ windows:
 .PHONY: bench
 bench: deps
 	scripts/bench.sh build-release
+
+# The libFuzzer targets of tests/fuzz, five minutes each (build-fuzz/).
+.PHONY: fuzz
+fuzz: deps
+	scripts/fuzz.sh 300

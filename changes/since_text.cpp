@@ -25,6 +25,15 @@ SinceTextParts splitSinceText(const char *text, size_t length)
     return parts;
 }
 
+size_t copyDateTimeText(const char *text, SinceTextParts parts, char *stampText)
+{
+    const size_t stampTextMax = STAMP_TEXT_SIZE - 1;
+    size_t copied = parts.dateTimeLength < stampTextMax ? parts.dateTimeLength : stampTextMax;
+    memcpy(stampText, text, copied);
+    stampText[copied] = '\0';
+    return copied;
+}
+
 static void applyHundredths(StoreTimestamp *stamp, uint32_t hundredths)
 {
     TimeFields fields;
@@ -58,11 +67,8 @@ bool parseSinceText(JNIEnv *env, jstring since, RegionalSettings *settings, Stor
 
     // The virtual machine's characters are never written into: the store reads
     // a cut copy, of which it would read no more than its maximum anyway.
-    char stampText[STORE_STAMP_TEXT_MAX + 1];
-    const size_t stampTextMax = STORE_STAMP_TEXT_MAX;
-    size_t copied = parts.dateTimeLength < stampTextMax ? parts.dateTimeLength : stampTextMax;
-    memcpy(stampText, sinceChars, copied);
-    stampText[copied] = '\0';
+    char stampText[STAMP_TEXT_SIZE];
+    copyDateTimeText(sinceChars, parts, stampText);
     if (since != nullptr) {
         env->ReleaseStringUTFChars(since, sinceChars);
     }

@@ -17,6 +17,13 @@ typedef struct SinceTextParts {
 
 SinceTextParts splitSinceText(const char *text, size_t length);
 
+// What the store reads: the date and time part, cut to the store's maximum.
+enum { STAMP_TEXT_SIZE = STORE_STAMP_TEXT_MAX + 1 };
+
+// Copies the date and time part of text into stampText (STAMP_TEXT_SIZE bytes),
+// terminated; returns the number of characters copied.
+size_t copyDateTimeText(const char *text, SinceTextParts parts, char *stampText);
+
 // Fills the settings used in both directions and the since timestamp, its
 // hundredths applied. Returns false once a Java exception is pending.
 bool parseSinceText(JNIEnv *env, jstring since, RegionalSettings *settings, StoreTimestamp *sinceStamp);

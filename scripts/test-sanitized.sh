@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The test suites under AddressSanitizer and UndefinedBehaviorSanitizer: the
+# bridge, the local store library, tesra-admin and the test binaries built by
+# clang with the "asan" preset into build-asan/, and every test run, those
+# inside a Java virtual machine included.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export JAVA_HOME=${JAVA_HOME:-/usr/lib/jvm/java-17-openjdk-amd64}
+scripts/install-deps.sh clang-14 libclang-rt-14-dev
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+# The test preset leaves SIGSEGV to the virtual machine, which uses it itself.
+ctest --preset asan -E '^java_'
+# java is not built with the sanitizer, so its runtime has to be loaded first.
+LD_PRELOAD="$(clang++-14 -print-file-name=libclang_rt.asan-x86_64.so)" ctest --preset asan -R '^java_'
