@@ -8,12 +8,15 @@ InitResult runInit(const char *server, const char *database, const char *passwor
 {
     JNIEnv *env = jvmEnv();
     LocalFrame frame;
-    jstring serverString = javaString(env, server);
-    jstring databaseString = javaString(env, database);
-    jstring passwordString = javaString(env, password);
+    return runInitWith(javaString(env, server), javaString(env, database), javaString(env, password));
+}
+
+InitResult runInitWith(jstring server, jstring database, jstring password)
+{
+    JNIEnv *env = jvmEnv();
+    LocalFrame frame;
     StdoutCapture capture;
-    Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra(env, nullptr, serverString,
-                                                                              databaseString, passwordString);
+    Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra(env, nullptr, server, database, password);
     InitResult result;
     result.trace = capture.finish();
     result.exception = takeJavaException(env);
@@ -24,12 +27,18 @@ QueryResult runQuery(const char *since, const char *initialEndText)
 {
     JNIEnv *env = jvmEnv();
     LocalFrame frame;
-    jstring sinceString = javaString(env, since);
+    return runQueryWith(javaString(env, since), initialEndText);
+}
+
+QueryResult runQueryWith(jstring since, const char *initialEndText)
+{
+    JNIEnv *env = jvmEnv();
+    LocalFrame frame;
     jobject endText = newStringBuffer(env, initialEndText);
     QueryResult result;
     StdoutCapture capture;
     jobject entries =
-        Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_getModifiedTesra(env, nullptr, sinceString, endText);
+        Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_getModifiedTesra(env, nullptr, since, endText);
     result.trace = capture.finish();
     result.exception = takeJavaException(env);
     result.returnedNull = entries == nullptr;

@@ -26,6 +26,10 @@ InitResult runInit(const char *server, const char *database, const char *passwor
 // Calls getModifiedTesra with a StringBuffer holding initialEndText.
 QueryResult runQuery(const char *since, const char *initialEndText = "");
 
+// The same with Java strings the caller made, e.g. of UTF-16 code units.
+InitResult runInitWith(jstring server, jstring database, jstring password);
+QueryResult runQueryWith(jstring since, const char *initialEndText = "");
+
 // Leaves the handle slot empty, so that searches are given handle 0.
 void closeAnyOpenDatabase();
 

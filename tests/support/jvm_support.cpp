@@ -124,6 +124,13 @@ jstring javaString(JNIEnv *env, const char *text)
     return string;
 }
 
+jstring javaStringOfUnits(JNIEnv *env, const std::u16string &units)
+{
+    jstring string = env->NewString((const jchar *)units.data(), (jsize)units.size());
+    requireNoException(env);
+    return string;
+}
+
 std::string nativeString(JNIEnv *env, jstring text)
 {
     const char *chars = env->GetStringUTFChars(text, nullptr);

@@ -44,6 +44,8 @@ struct JavaException {
 JavaException takeJavaException(JNIEnv *env);
 
 jstring javaString(JNIEnv *env, const char *text); // null for a null text
+// A Java string of UTF-16 code units, which may hold U+0000 and lone surrogates.
+jstring javaStringOfUnits(JNIEnv *env, const std::u16string &units);
 std::string nativeString(JNIEnv *env, jstring text);
 std::vector<std::string> vectorEntries(JNIEnv *env, jobject vector);
 jobject newStringBuffer(JNIEnv *env, const char *initial);
