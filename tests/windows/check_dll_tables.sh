@@ -49,8 +49,8 @@ while read -r name; do
   [ $ok -eq 1 ] || fail "unexpected import: $name"
 done <<<"$imported"
 
-echo "exports:" $exported
-echo "imports:" $imported
+echo "exports: $(tr '\n' ' ' <<<"$exported")"
+echo "imports: $(tr '\n' ' ' <<<"$imported")"
 if [ $failures -ne 0 ]; then
   echo "$failures problem(s) in $dll"
   exit 1
