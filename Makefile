@@ -30,6 +30,15 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows
 
+# Its tests: the export and import tables, and the DLL at work under Wine;
+# scripts/setup-wine.sh installs Wine and makes its prefix on first use.
+.PHONY: windows-test
+windows-test: windows
+	scripts/setup-wine.sh
+	ctest --preset windows -j $(JOBS)
+
+test: windows-test
+
 # The bridge's change query against the floor of its JNI work, in a Release
 # build of its own (build-release/); the report ends with bridge_over_floor=R.
 .PHONY: bench

@@ -29,7 +29,15 @@ void useTraceFile(const char *path)
 {
     tracePath = path;
     fflush(stdout);
+    setvbuf(stdout, nullptr, _IONBF, 0);
     _setmode(_fileno(stdout), _O_BINARY);
+
+    const std::string probe = "standard output reaches the trace file\n";
+    startTrace();
+    fputs(probe.c_str(), stdout);
+    if (takeTrace() != probe) {
+        abortChecks("standard output does not reach the trace file " + tracePath);
+    }
 }
 
 void startTrace()

@@ -6,9 +6,11 @@
 
 #include <string>
 
-// Standard output is switched to binary mode, so that the file holds the bytes
-// the bridge wrote, with no carriage return added before each line feed. The
-// bridge and this program share the C runtime DLL and with it standard output.
+// The bridge and this program share the C runtime DLL and with it standard
+// output, which is made unbuffered, so that each write is in the file at
+// once, and binary, so that the file holds the bytes the bridge wrote, with no
+// carriage return added before each line feed. Ends the program when a line
+// written to standard output does not show in the file.
 void useTraceFile(const char *path);
 
 void startTrace();
