@@ -102,7 +102,7 @@ BridgeCall runCall(const std::string &name, const void *function, std::initializ
     result.trace = takeTrace();
     result.exception = takeFakeException();
     result.log = store.callLog();
-    checkEqual(name + ": stack bytes not removed by the callee", call.stackDifference, 0);
+    checkEqual(name + ": stack pointer moved by the call (stdcall leaves it in place)", call.stackDifference, 0);
     checkEqual(name + ": JNI used by its rules", takeJniMisuse(), "");
     checkEqual(name + ": string characters released", unreleasedStringChars(), 0);
     return result;
