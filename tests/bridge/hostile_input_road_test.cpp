@@ -17,30 +17,14 @@ namespace {
 
 const std::string initLine = "Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra()\n";
 
-class HostileRoad : public ::testing::Test {
+class HostileRoad : public LocalStoreTest {
 protected:
-    void SetUp() override
-    {
-        closeAnyOpenDatabase();
-        unsetenv("TESRA_FAULTS");
-    }
-    void TearDown() override
-    {
-        closeAnyOpenDatabase();
-        unsetenv("TESRA_FAULTS");
-    }
-    void open()
-    {
-        InitResult result = runInit(nullptr, "main.tdb", store.password().c_str());
-        ASSERT_FALSE(result.exception.thrown) << result.exception.message;
-    }
     // A failed open leaves the store down and the slot empty: the next open works.
     void expectOpenStillWorks()
     {
         open();
         closeAnyOpenDatabase();
     }
-    SampleStore store{3};
 };
 
 void expectWholeLines(const std::string &trace)

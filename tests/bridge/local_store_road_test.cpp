@@ -15,25 +15,7 @@ namespace {
 const std::string initLine = "Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_initTesra()\n";
 const std::string initEndLine = "End of " + initLine;
 
-class LocalStoreRoad : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        closeAnyOpenDatabase();
-        unsetenv("TESRA_FAULTS");
-    }
-    void TearDown() override
-    {
-        closeAnyOpenDatabase();
-        unsetenv("TESRA_FAULTS");
-    }
-    void open()
-    {
-        InitResult result = runInit(nullptr, "main.tdb", store.password().c_str());
-        ASSERT_FALSE(result.exception.thrown) << result.exception.message;
-    }
-    SampleStore store{3};
-};
+using LocalStoreRoad = LocalStoreTest;
 
 TEST_F(LocalStoreRoad, OpensQueriesAndClosesARealDatabase)
 {

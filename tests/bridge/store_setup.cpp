@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "query_support.h"
 #include "store/store_client.h"
 
 namespace {
@@ -71,4 +72,22 @@ std::string statusText(unsigned code)
     char text[STORE_STATUS_TEXT_SIZE];
     storeLoadStatusText(nullptr, (uint16_t)code, text, sizeof text);
     return text;
+}
+
+void LocalStoreTest::SetUp()
+{
+    closeAnyOpenDatabase();
+    unsetenv("TESRA_FAULTS");
+}
+
+void LocalStoreTest::TearDown()
+{
+    closeAnyOpenDatabase();
+    unsetenv("TESRA_FAULTS");
+}
+
+void LocalStoreTest::open()
+{
+    InitResult result = runInit(nullptr, "main.tdb", store.password().c_str());
+    ASSERT_FALSE(result.exception.thrown) << result.exception.message;
 }

@@ -1,6 +1,8 @@
 #ifndef VRXCHDET_TESTS_STORE_SETUP_H
 #define VRXCHDET_TESTS_STORE_SETUP_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -26,5 +28,17 @@ private:
 };
 
 std::string statusText(unsigned code);
+
+// A sample store of three records, with no database open and no fault
+// injected before and after each test.
+class LocalStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Opens main.tdb through initTesra, expecting success.
+    void open();
+
+    SampleStore store{3};
+};
 
 #endif

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "com_kestrum_orlo_connector_VarnexChangeDetectionConnector.h"
-#include "query_support.h"
+#include "scripted_query_test.h"
 #include "store_double.h"
 
 namespace {
@@ -13,15 +13,8 @@ namespace {
 const std::string queryLine = "Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_getModifiedTesra()\n";
 const std::string queryEndLine = "End of " + queryLine;
 
-class ChangeQuery : public ::testing::Test {
+class ChangeQuery : public ScriptedQueryTest {
 protected:
-    void SetUp() override
-    {
-        closeAnyOpenDatabase();
-        storeDoubleReset();
-        storeDoubleSetParsedStamp({{3600000, 738000}});
-        storeDoubleSetUntil({{4500037, 738001}}, "2024-05-06 12:30:00", 4500037);
-    }
     std::string log() const { return storeDoubleCallLog(); }
 };
 

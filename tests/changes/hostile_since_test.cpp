@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "query_support.h"
+#include "scripted_query_test.h"
 #include "store_double.h"
 #include "trace_lines.h"
 
@@ -16,15 +16,8 @@ namespace {
 const std::string notMillisecondsMessage =
     "The since text does not end in a full stop and three digits of milliseconds.";
 
-class HostileSince : public ::testing::Test {
+class HostileSince : public ScriptedQueryTest {
 protected:
-    void SetUp() override
-    {
-        closeAnyOpenDatabase();
-        storeDoubleReset();
-        storeDoubleSetParsedStamp({{3600000, 738000}});
-        storeDoubleSetUntil({{4500037, 738001}}, "2024-05-06 12:30:00", 4500037);
-    }
 
     // The text storeTextToStamp was given, or "(not called)".
     static std::string textHandedToStore()
