@@ -18,12 +18,11 @@ StoreStatus storeOpenDatabase(const char *path, StoreHandle *handle) {
     return guarded([&]() -> StoreStatus {
         Runtime &state = runtime();
         std::lock_guard<std::mutex> lock(state.mutex);
-        const IniConfig *config = state.isUp() ? &*state.config : nullptr;
-        if (auto fault = injectedFault("storeOpenDatabase", config)) return fault->status;
+        if (auto fault = state.faultFor("storeOpenDatabase")) return fault->status;
         if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
         if (path == nullptr || handle == nullptr) return TESRA_ERR_NULL_ARGUMENT;
         if (!state.userName) return TESRA_ERR_NO_IDENTITY;
-        std::shared_ptr<Database> database = Database::open(resolveDatabasePath(*config, path));
+        std::shared_ptr<Database> database = Database::open(resolveDatabasePath(*state.config, path));
         const auto added = state.databases.add(std::move(database));
         if (!added) return TESRA_ERR_TOO_MANY_OPEN;
         *handle = *added;
@@ -50,8 +49,7 @@ StoreStatus storeSearch(StoreHandle databaseHandle, StoreHandle formula, const c
         {
             Runtime &state = runtime();
             std::lock_guard<std::mutex> lock(state.mutex);
-            const IniConfig *config = state.isUp() ? &*state.config : nullptr;
-            request.fault = injectedFault("storeSearch", config);
+            request.fault = state.faultFor("storeSearch");
             if (request.fault && !request.fault->afterMatches) return request.fault->status;
             if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
             if (since == nullptr || callback == nullptr || until == nullptr) return TESRA_ERR_NULL_ARGUMENT;

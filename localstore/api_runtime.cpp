@@ -65,8 +65,7 @@ StoreStatus storeSwitchIdentity(const char *idFilePath, const char *password, ch
         Runtime &state = runtime();
         {
             std::lock_guard<std::mutex> lock(state.mutex);
-            const IniConfig *config = state.isUp() ? &*state.config : nullptr;
-            if (auto fault = injectedFault("storeSwitchIdentity", config)) return fault->status;
+            if (auto fault = state.faultFor("storeSwitchIdentity")) return fault->status;
             if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
         }
         if (idFilePath == nullptr || password == nullptr) return TESRA_ERR_NULL_ARGUMENT;

@@ -48,7 +48,7 @@ void fillFields(TimeFieldsLayout &fields, const StoreTimestamp &stamp) {
 std::optional<InjectedFault> faultFor(const char *operation) {
     Runtime &state = runtime();
     std::lock_guard<std::mutex> lock(state.mutex);
-    return injectedFault(operation, state.isUp() ? &*state.config : nullptr);
+    return state.faultFor(operation);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "faults.h"
 #include "handle_table.h"
 #include "ini_config.h"
 
@@ -17,6 +18,12 @@ struct Runtime {
     HandleTable databases;
 
     bool isUp() const { return config.has_value(); }
+
+    // The failure injected for the operation, from the environment or, while
+    // up, from the configuration. The caller holds mutex.
+    std::optional<InjectedFault> faultFor(const char *operation) const {
+        return injectedFault(operation, isUp() ? &*config : nullptr);
+    }
 };
 
 Runtime &runtime();

@@ -41,6 +41,15 @@ CallResult callTerm()
     return result;
 }
 
+// A failed initTesra: the lines traced before the failure, then the "Error: "
+// line, and the same message thrown as a java.lang.Exception.
+void expectThrown(const CallResult &result, const std::string &tracedBefore, const std::string &message)
+{
+    EXPECT_EQ(result.trace, initLine + tracedBefore + "Error: " + message + "\n");
+    EXPECT_EQ(result.exception.className, "java.lang.Exception");
+    EXPECT_EQ(result.exception.message, message);
+}
+
 // The handle slot shows in the handle that the next search is given.
 std::string handleSearchedNext()
 {
@@ -101,10 +110,7 @@ TEST_F(Connection, StoreInitFailureLeavesRuntimeAndSlotAlone)
     CallResult result = callInit(nullptr, "a.tdb", "pw");
 
     std::string message = "Native call TesraInitExtended failed with error: code 49413, 'status text 261'";
-    EXPECT_EQ(result.trace, initLine + "Error: " + message + "\n");
-    EXPECT_TRUE(result.exception.thrown);
-    EXPECT_EQ(result.exception.className, "java.lang.Exception");
-    EXPECT_EQ(result.exception.message, message);
+    expectThrown(result, "", message);
     EXPECT_EQ(result.log, "storeInit(0, null)\nstoreLoadStatusText(null, 261, 200)\n");
     EXPECT_EQ(handleSearchedNext(), "42");
 }
@@ -116,9 +122,7 @@ TEST_F(Connection, UnsetKeyFilenameShutsDownAndClearsTheSlot)
     storeDoubleSetConfig("KeyFilename", nullptr);
     CallResult result = callInit(nullptr, "a.tdb", "pw");
 
-    EXPECT_EQ(result.trace, initLine + "Error: " + keyFilenameMessage + "\n");
-    EXPECT_EQ(result.exception.className, "java.lang.Exception");
-    EXPECT_EQ(result.exception.message, keyFilenameMessage);
+    expectThrown(result, "", keyFilenameMessage);
     EXPECT_EQ(result.log, "storeInit(0, null)\nstoreReadConfig(KeyFilename, 256)\nstoreTerm()\n");
     EXPECT_EQ(handleSearchedNext(), "0");
 }
@@ -131,8 +135,7 @@ TEST_F(Connection, WrongPasswordComposesItsMessageAfterTheDatabaseLine)
     CallResult result = callInit(nullptr, "sales.tdb", "wrong");
 
     std::string message = "Native call KeyringSelectUser failed with error: code 260, 'status text 260'";
-    EXPECT_EQ(result.trace, initLine + "remoteDbName: sales.tdb\nError: " + message + "\n");
-    EXPECT_EQ(result.exception.message, message);
+    expectThrown(result, "remoteDbName: sales.tdb\n", message);
     // The text is loaded while the runtime is still up.
     EXPECT_NE(result.log.find("storeSwitchIdentity(/ids/user.id, wrong, null, 256, 0, null)\n"
                               "storeLoadStatusText(null, 260, 200)\n"
@@ -149,8 +152,7 @@ TEST_F(Connection, OpenFailureComposesQrvDbOpen)
     CallResult result = callInit(nullptr, "missing.tdb", "pw");
 
     std::string message = "Native call QRVDbOpen failed with error: code 259, 'status text 259'";
-    EXPECT_EQ(result.trace, initLine + "remoteDbName: missing.tdb\nError: " + message + "\n");
-    EXPECT_EQ(result.exception.message, message);
+    expectThrown(result, "remoteDbName: missing.tdb\n", message);
     EXPECT_TRUE(result.log.find("storeOpenDatabase(missing.tdb)\nstoreLoadStatusText(null, 259, 200)\nstoreTerm()\n") !=
                 std::string::npos)
         << result.log;
@@ -166,8 +168,7 @@ TEST_F(Connection, LongestStatusTextStillGivesOneWholeLine)
 
     std::string message = "Native call TesraInitExtended failed with error: code 65535, '" + text + "'";
     EXPECT_EQ(message.size(), 262u);
-    EXPECT_EQ(result.exception.message, message);
-    EXPECT_EQ(result.trace, initLine + "Error: " + message + "\n");
+    expectThrown(result, "", message);
 }
 
 TEST_F(Connection, MissingStatusTextGivesEmptyQuotes)
@@ -185,9 +186,8 @@ TEST_F(Connection, NullDatabaseOrPasswordThrowsAndShutsDown)
         storeDoubleReset();
         CallResult result = nullArgument == 0 ? callInit(nullptr, nullptr, "pw") : callInit("srv", "a.tdb", nullptr);
 
-        EXPECT_EQ(result.exception.className, "java.lang.Exception");
         EXPECT_NE(result.exception.message.find(nullArgument == 0 ? "database" : "password"), std::string::npos);
-        EXPECT_EQ(result.trace, initLine + "Error: " + result.exception.message + "\n");
+        expectThrown(result, "", result.exception.message);
         EXPECT_EQ(result.log, "storeInit(0, null)\nstoreReadConfig(KeyFilename, 256)\nstoreTerm()\n");
         EXPECT_EQ(handleSearchedNext(), "0");
     }

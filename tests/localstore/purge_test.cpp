@@ -7,18 +7,12 @@
 namespace tesra::testing {
 namespace {
 
-StampValue g_now = 0;
-StampValue fixedClock() { return g_now; }
 
 constexpr StampValue kStart = 739325 * kHundredthsPerDay;
 
-class PurgeTest : public StoreFixture {
+class PurgeTest : public FixedClockFixture {
 protected:
-    PurgeTest() {
-        g_now = kStart;
-        setClockSource(fixedClock);
-    }
-    ~PurgeTest() override { setClockSource(nullptr); }
+    PurgeTest() : FixedClockFixture(kStart) {}
 };
 
 TEST_F(PurgeTest, PurgesOnlyOldDeletionRecordsAndRefusesOlderSinceTimes) {

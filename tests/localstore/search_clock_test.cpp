@@ -17,27 +17,12 @@
 namespace tesra::testing {
 namespace {
 
-StampValue g_now = 0;
-StampValue fixedClock() { return g_now; }
 
 constexpr StampValue kStart = 739325 * kHundredthsPerDay;  // 2025-03-15 00:00:00.00
 
-class SearchClockTest : public StoreFixture {
+class SearchClockTest : public OpenDatabaseFixture {
 protected:
-    SearchClockTest() {
-        g_now = kStart;
-        setClockSource(fixedClock);
-    }
-    ~SearchClockTest() override { setClockSource(nullptr); }
-
-    void SetUp() override {
-        start();
-        handle_ = openMain();
-        writer_ = Database::open(databasePath_);
-    }
-
-    StoreHandle handle_ = 0;
-    std::unique_ptr<Database> writer_;
+    SearchClockTest() : OpenDatabaseFixture(kStart) {}
 };
 
 TEST_F(SearchClockTest, WritesAfterABackwardStepLandAtOrAfterTheLastUntil) {

@@ -12,34 +12,19 @@
 namespace tesra::testing {
 namespace {
 
-StampValue g_now = 0;
-StampValue fixedClock() { return g_now; }
 
 // 2025-03-15 12:00:00.00
 constexpr StampValue kNoon = 739325 * kHundredthsPerDay + 12 * 360000;
 
-class SearchTest : public StoreFixture {
+class SearchTest : public OpenDatabaseFixture {
 protected:
-    SearchTest() {
-        g_now = kNoon;
-        setClockSource(fixedClock);
-    }
-    ~SearchTest() override { setClockSource(nullptr); }
-
-    void SetUp() override {
-        start();
-        handle_ = openMain();
-        writer_ = Database::open(databasePath_);
-    }
+    SearchTest() : OpenDatabaseFixture(kNoon) {}
 
     std::map<uint32_t, RecordRow> rows() {
         std::map<uint32_t, RecordRow> all;
         writer_->listRecords(true, [&](const RecordRow &row) { all[row.recordId] = row; });
         return all;
     }
-
-    StoreHandle handle_ = 0;
-    std::unique_ptr<Database> writer_;
 };
 
 std::vector<uint32_t> idsOf(const SearchResult &result) {

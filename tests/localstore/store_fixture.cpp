@@ -8,6 +8,7 @@
 #include "change_match_layout.h"
 #include "database.h"
 #include "id_file.h"
+#include "store_clock.h"
 
 namespace tesra::testing {
 
@@ -100,5 +101,22 @@ SearchResult searchAll(StoreHandle database, const StoreTimestamp &since, uint16
 }
 
 StoreTimestamp beginning() { return StoreTimestamp{{0, 0}}; }
+
+StampValue g_now = 0;
+
+static StampValue fixedClock() { return g_now; }
+
+FixedClockFixture::FixedClockFixture(StampValue start) {
+    g_now = start;
+    setClockSource(fixedClock);
+}
+
+FixedClockFixture::~FixedClockFixture() { setClockSource(nullptr); }
+
+void OpenDatabaseFixture::SetUp() {
+    start();
+    handle_ = openMain();
+    writer_ = Database::open(databasePath_);
+}
 
 }  // namespace tesra::testing

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "calendar.h"
+#include "database.h"
 #include "store_client.h"
 
 namespace tesra::testing {
@@ -79,5 +82,26 @@ struct SearchResult {
 SearchResult searchAll(StoreHandle database, const StoreTimestamp &since, uint16_t classMask = 0xFFFF);
 
 StoreTimestamp beginning();
+
+// The store's clock while a FixedClockFixture runs; tests move it by hand.
+extern StampValue g_now;
+
+// A store whose clock stands at g_now, which starts at the given time.
+class FixedClockFixture : public StoreFixture {
+protected:
+    explicit FixedClockFixture(StampValue start);
+    ~FixedClockFixture() override;
+};
+
+// A fixed-clock store, started, with main.tdb open as handle_ and open for
+// writing through the library's own Database as writer_.
+class OpenDatabaseFixture : public FixedClockFixture {
+protected:
+    explicit OpenDatabaseFixture(StampValue start) : FixedClockFixture(start) {}
+    void SetUp() override;
+
+    StoreHandle handle_ = 0;
+    std::unique_ptr<Database> writer_;
+};
 
 }  // namespace tesra::testing
