@@ -9,5 +9,11 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
 SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-$SUDO apt-get update -q
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Another apt run (a second build, an unattended upgrade) may hold the lock for a while.
+apt=($SUDO env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600)
+for attempt in 1 2 3; do
+  "${apt[@]}" update && "${apt[@]}" install -y --no-install-recommends "${missing[@]}" && exit 0
+  echo "apt-get failed (attempt $attempt); trying again" >&2
+  sleep 10
+done
+exit 1
