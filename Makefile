@@ -1,15 +1,24 @@
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 JOBS ?= 2
+PREFIX ?= /usr/local
 export JAVA_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
 
-.PHONY: deps build test demo clean
+# What a user installs: the bridge, the local store, its admin command and the jars.
+PRODUCT_TARGETS = vrxchdet ntesra tesra_admin connector change_watcher
+
+.PHONY: deps configure product build test demo install clean
 
 deps:
 	@scripts/install-deps.sh
 
-build: deps
+configure: deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+product: configure
+	cmake --build $(BUILD) -j $(JOBS) --target $(PRODUCT_TARGETS)
+
+build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -17,8 +26,12 @@ test: build
 	scripts/test-sanitized.sh
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+demo: product
 	scripts/demo.sh $(BUILD)
+
+# make install PREFIX=DIR: lib/, bin/ and share/java/ under DIR.
+install: product
+	cmake --install $(BUILD) --prefix $(PREFIX)
 
 clean:
 	rm -rf $(BUILD)

@@ -30,6 +30,7 @@ const char *const kUsage =
     "  info DB\n"
     "  purge DB --before \"YYYY-MM-DD HH:MM:SS\"\n"
     "  churn DB --rate R --seconds S [--seed N] [--log FILE]\n"
+    "  --version\n"
     "every command that names a database also takes --ini PATH\n";
 
 namespace {
@@ -238,6 +239,10 @@ int runCommand(const std::vector<std::string> &words) {
     if (command == "info") return infoCommand(rest);
     if (command == "purge") return purgeCommand(rest);
     if (command == "churn") return churnCommand(rest);
+    if (command == "--version" || command == "version") {
+        std::cout << "tesra-admin " << VRXCHDET_VERSION << "\n";
+        return 0;
+    }
     if (command == "help" || command == "--help") {
         std::cout << kUsage;
         return 0;
