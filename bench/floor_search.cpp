@@ -34,16 +34,21 @@ StoreStatus addFixedEntry(void *context, const ChangeMatch *, void *)
     return env->ExceptionCheck() ? STOPPED_BY_JAVA_EXCEPTION : 0;
 }
 
+void throwIllegalState(JNIEnv *env, const char *message)
+{
+    jclass exceptionClass = env->FindClass("java/lang/IllegalStateException");
+    if (exceptionClass != nullptr) {
+        env->ThrowNew(exceptionClass, message);
+    }
+}
+
 void throwStoreFailure(JNIEnv *env, const char *operation, StoreStatus status)
 {
     char text[STORE_STATUS_TEXT_SIZE] = "";
     storeLoadStatusText(nullptr, status, text, sizeof text);
     char message[64 + STORE_STATUS_TEXT_SIZE];
     snprintf(message, sizeof message, "%s failed: 0x%04X %s", operation, status, text);
-    jclass exceptionClass = env->FindClass("java/lang/IllegalStateException");
-    if (exceptionClass != nullptr) {
-        env->ThrowNew(exceptionClass, message);
-    }
+    throwIllegalState(env, message);
 }
 
 } // namespace
@@ -89,24 +94,32 @@ JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_search(
     }
 }
 
-JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_discardStandardOutput(JNIEnv *env, jclass,
-                                                                                               jboolean discard)
+JNIEXPORT jint JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_openForWriting(JNIEnv *env, jclass,
+                                                                                       jstring path)
+{
+    const char *pathChars = env->GetStringUTFChars(path, nullptr);
+    if (pathChars == nullptr) {
+        return -1;
+    }
+    int descriptor = open(pathChars, O_WRONLY | O_CLOEXEC);
+    env->ReleaseStringUTFChars(path, pathChars);
+    if (descriptor < 0) {
+        throwIllegalState(env, "cannot open a trace target for writing");
+    }
+    return descriptor;
+}
+
+JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_pointStandardOutputAt(JNIEnv *env, jclass,
+                                                                                              jint descriptor)
 {
     static int savedStandardOutput = -1;
     fflush(stdout);
-    if (discard && savedStandardOutput < 0) {
-        int null = open("/dev/null", O_WRONLY);
+    if (descriptor >= 0 && savedStandardOutput < 0) {
         savedStandardOutput = dup(STDOUT_FILENO);
-        if (null < 0 || savedStandardOutput < 0 || dup2(null, STDOUT_FILENO) < 0) {
-            jclass exceptionClass = env->FindClass("java/lang/IllegalStateException");
-            if (exceptionClass != nullptr) {
-                env->ThrowNew(exceptionClass, "cannot point standard output at /dev/null");
-            }
+        if (savedStandardOutput < 0 || dup2(descriptor, STDOUT_FILENO) < 0) {
+            throwIllegalState(env, "cannot point standard output elsewhere");
         }
-        if (null >= 0) {
-            close(null);
-        }
-    } else if (!discard && savedStandardOutput >= 0) {
+    } else if (descriptor < 0 && savedStandardOutput >= 0) {
         dup2(savedStandardOutput, STDOUT_FILENO);
         close(savedStandardOutput);
         savedStandardOutput = -1;

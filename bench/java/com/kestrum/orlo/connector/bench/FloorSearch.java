@@ -21,11 +21,14 @@ final class FloorSearch {
     /** Adds one entry per record changed since the beginning. */
     static native void search(int handle, Vector<String> entries);
 
+    /** Opens a file, device or named pipe for writing; returns its descriptor. */
+    static native int openForWriting(String path);
+
     /**
-     * Points standard output at /dev/null (true) or back where it was (false); buffered output is
+     * Points standard output at the descriptor, or back where it was for -1; buffered output is
      * written out first, so the trace keeps its order.
      */
-    static native void discardStandardOutput(boolean discard);
+    static native void pointStandardOutputAt(int descriptor);
 
     /** Bytes of the C heap in use (glibc mallinfo2: uordblks + hblkhd). */
     static native long nativeHeapInUse();
