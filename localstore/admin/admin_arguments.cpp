@@ -1,4 +1,4 @@
-#include "admin_arguments.h"
+#include "admin/admin_arguments.h"
 
 namespace tesra::admin {
 

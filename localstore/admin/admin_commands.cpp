@@ -1,4 +1,4 @@
-#include "admin_commands.h"
+#include "admin/admin_commands.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -7,12 +7,12 @@
 #include <map>
 #include <random>
 
-#include "atomic_file.h"
-#include "calendar.h"
-#include "database_path.h"
-#include "id_file.h"
-#include "status_codes.h"
-#include "store_error.h"
+#include "database/database_path.h"
+#include "environment/atomic_file.h"
+#include "identity/id_file.h"
+#include "status/status_codes.h"
+#include "status/store_error.h"
+#include "time/calendar.h"
 
 namespace fs = std::filesystem;
 

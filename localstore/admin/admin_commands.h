@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "admin_arguments.h"
-#include "database.h"
-#include "ini_config.h"
+#include "admin/admin_arguments.h"
+#include "database/database.h"
+#include "environment/ini_config.h"
 
 namespace tesra::admin {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "admin_commands.h"
-#include "store_error.h"
+#include "admin/admin_commands.h"
+#include "status/store_error.h"
 
 int main(int argc, char **argv) {
     using namespace tesra::admin;

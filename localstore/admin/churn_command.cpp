@@ -5,9 +5,9 @@
 #include <random>
 #include <thread>
 
-#include "admin_commands.h"
-#include "status_codes.h"
-#include "store_error.h"
+#include "admin/admin_commands.h"
+#include "status/status_codes.h"
+#include "status/store_error.h"
 
 namespace tesra::admin {
 namespace {

@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <string>
 
-#include "database.h"
+#include "database/database.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "environment/ini_config.h"
 #include "fuzz_input.h"
-#include "ini_config.h"
 #include "store/store_client.h"
 
 namespace {

@@ -5,10 +5,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "change_match_layout.h"
-#include "database.h"
-#include "id_file.h"
-#include "store_clock.h"
+#include "database/change_match_layout.h"
+#include "database/database.h"
+#include "environment/store_clock.h"
+#include "identity/id_file.h"
 
 namespace tesra::testing {
 

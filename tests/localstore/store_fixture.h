@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "calendar.h"
-#include "database.h"
+#include "database/database.h"
 #include "store_client.h"
+#include "time/calendar.h"
 
 namespace tesra::testing {
 

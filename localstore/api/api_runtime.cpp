@@ -1,0 +1,94 @@
+// The runtime, configuration, identity and status text functions.
+#include <cstring>
+
+#include "api/api_guard.h"
+#include "environment/faults.h"
+#include "identity/id_file.h"
+#include "runtime/runtime.h"
+#include "status/status_text.h"
+#include "store_client.h"
+
+using namespace tesra;
+
+namespace {
+
+void copyCut(const std::string &source, char *target, size_t targetSize) {
+    if (target == nullptr || targetSize == 0) return;
+    const size_t length = std::min(source.size(), targetSize - 1);
+    std::memcpy(target, source.data(), length);
+    target[length] = '\0';
+}
+
+}  // namespace
+
+// A second storeInit while up re-reads tesra.ini; the identity and open
+// databases stay. Calls do not nest: one storeTerm shuts down.
+StoreStatus storeInit(int, char **) {
+    return guarded([]() -> StoreStatus {
+        if (auto fault = injectedFault("storeInit", nullptr)) return fault->status;
+        auto config = IniConfig::load(defaultIniPath());
+        if (!config) return TESRA_ERR_INI_UNREADABLE;
+        Runtime &state = runtime();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.config = std::move(config);
+        return TESRA_OK;
+    });
+}
+
+void storeTerm(void) {
+    Runtime &state = runtime();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    state.databases.clear();
+    state.userName.reset();
+    state.config.reset();
+}
+
+int storeReadConfig(const char *name, char *value, uint16_t valueSize) {
+    if (name == nullptr) return 0;
+    try {
+        Runtime &state = runtime();
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (!state.isUp()) return 0;
+        const auto found = state.config->value(name);
+        if (!found) return 0;
+        copyCut(*found, value, valueSize);
+        return 1;
+    } catch (...) {
+        return 0;
+    }
+}
+
+// A failed switch keeps the previous identity.
+StoreStatus storeSwitchIdentity(const char *idFilePath, const char *password, char *userName,
+                                uint16_t userNameSize, uint32_t, void *) {
+    return guarded([&]() -> StoreStatus {
+        Runtime &state = runtime();
+        {
+            std::lock_guard<std::mutex> lock(state.mutex);
+            if (auto fault = state.faultFor("storeSwitchIdentity")) return fault->status;
+            if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
+        }
+        if (idFilePath == nullptr || password == nullptr) return TESRA_ERR_NULL_ARGUMENT;
+        std::string verifiedUser;
+        const StoreStatus status = verifyIdFile(idFilePath, password, verifiedUser);
+        if (status != TESRA_OK) return status;
+
+        std::lock_guard<std::mutex> lock(state.mutex);
+        if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
+        state.userName = verifiedUser;
+        copyCut(verifiedUser, userName, userNameSize);
+        return TESRA_OK;
+    });
+}
+
+uint16_t storeLoadStatusText(void *, uint16_t code, char *text, uint16_t textSize) {
+    if (text == nullptr || textSize == 0) return 0;
+    try {
+        const std::string message = statusText(code);
+        copyCut(message, text, textSize);
+        return static_cast<uint16_t>(std::min<size_t>(message.size(), textSize - 1u));
+    } catch (...) {
+        text[0] = '\0';
+        return 0;
+    }
+}

@@ -1,0 +1,297 @@
+#include "database/database.h"
+
+#include <openssl/rand.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+#include "environment/atomic_file.h"
+#include "environment/store_clock.h"
+#include "status/status_codes.h"
+#include "status/store_error.h"
+
+namespace tesra {
+namespace {
+
+constexpr int64_t kApplicationId = 0x54455352;  // marks a database of this store
+constexpr int64_t kFormatVersion = 1;
+constexpr int kBusyTimeoutMilliseconds = 10000;
+
+const char *const kSchema = R"sql(
+CREATE TABLE store_meta (
+    id INTEGER PRIMARY KEY CHECK (id = 1),
+    format_version INTEGER NOT NULL,
+    last_until INTEGER NOT NULL,
+    last_write INTEGER NOT NULL,
+    write_seq INTEGER NOT NULL,
+    purge_cutoff INTEGER NOT NULL
+);
+INSERT INTO store_meta VALUES (1, 1, 0, 0, 0, 0);
+CREATE TABLE records (
+    record_id INTEGER PRIMARY KEY AUTOINCREMENT,
+    unid_w0 INTEGER NOT NULL,
+    unid_w1 INTEGER NOT NULL,
+    unid_w2 INTEGER NOT NULL,
+    unid_w3 INTEGER NOT NULL,
+    record_class INTEGER NOT NULL,
+    modified INTEGER NOT NULL,
+    write_seq INTEGER NOT NULL,
+    deleted INTEGER NOT NULL DEFAULT 0,
+    title TEXT NOT NULL DEFAULT '',
+    UNIQUE (unid_w0, unid_w1, unid_w2, unid_w3)
+);
+CREATE INDEX records_by_modification ON records (modified, write_seq);
+)sql";
+
+uint32_t randomWord() {
+    uint32_t word = 0;
+    if (RAND_bytes(reinterpret_cast<unsigned char *>(&word), sizeof word) != 1) {
+        throw StoreError(TESRA_ERR_INTERNAL, "no random bytes");
+    }
+    return word;
+}
+
+bool isRegularFile(const std::string &path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+void removeDatabaseFiles(const std::string &path) {
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + suffix).c_str());
+}
+
+void configure(SqliteConnection &connection) {
+    sqlite3_busy_timeout(connection.get(), kBusyTimeoutMilliseconds);
+    connection.execute("PRAGMA synchronous = NORMAL");
+}
+
+}  // namespace
+
+void Database::create(const std::string &path) {
+    if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
+    const std::string temporary = temporaryNameFor(path);
+    try {
+        {
+            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            configure(connection);
+            connection.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
+            connection.execute("PRAGMA journal_mode = WAL");
+            WriteTransaction transaction(connection);
+            connection.execute(kSchema);
+            transaction.commit();
+        }
+        // link() refuses to replace a file created meanwhile
+        if (::link(temporary.c_str(), path.c_str()) != 0) {
+            throw StoreError(TESRA_ERR_FILE_EXISTS, "cannot create '" + path + "'");
+        }
+        std::remove(temporary.c_str());
+    } catch (...) {
+        removeDatabaseFiles(temporary);
+        throw;
+    }
+}
+
+std::unique_ptr<Database> Database::open(const std::string &path) {
+    if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "no database '" + path + "'");
+    auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
+    configure(*connection);
+    const std::string notOurs = "'" + path + "' is not a database of this store";
+    try {
+        SqliteStatement applicationId(*connection, "PRAGMA application_id");
+        if (!applicationId.step() || applicationId.integer(0) != kApplicationId) {
+            throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs);
+        }
+        SqliteStatement version(*connection, "SELECT format_version FROM store_meta WHERE id = 1");
+        if (!version.step() || version.integer(0) != kFormatVersion) {
+            throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs + " (format version)");
+        }
+    } catch (const StoreError &error) {
+        if (error.status() == TESRA_ERR_DATABASE_LOCKED) throw;
+        throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs);
+    }
+    return std::unique_ptr<Database>(new Database(path, std::move(connection)));
+}
+
+Database::Database(const std::string &path, std::unique_ptr<SqliteConnection> connection)
+    : path_(path), connection_(std::move(connection)) {}
+
+DatabaseState Database::readState() {
+    SqliteStatement meta(*connection_,
+                         "SELECT last_until, last_write, write_seq, purge_cutoff FROM store_meta WHERE id = 1");
+    if (!meta.step()) throw StoreError(TESRA_ERR_NOT_A_DATABASE, "'" + path_ + "' has no store_meta row");
+    return {meta.integer(0), meta.integer(1), meta.integer(2), meta.integer(3)};
+}
+
+DatabaseState Database::state() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return readState();
+}
+
+std::pair<StampValue, int64_t> Database::nextWrite(const DatabaseState &state) {
+    const StampValue stamp = std::max({clockNow(), state.lastUntil, state.lastWrite});
+    return {stamp, state.writeSequence + 1};
+}
+
+void Database::recordWrite(StampValue stamp, int64_t sequence) {
+    SqliteStatement(*connection_, "UPDATE store_meta SET last_write = ?1, write_seq = ?2 WHERE id = 1")
+        .bind(1, stamp)
+        .bind(2, sequence)
+        .run();
+}
+
+bool Database::isPresent(uint32_t recordId) {
+    SqliteStatement row(*connection_, "SELECT deleted FROM records WHERE record_id = ?1");
+    row.bind(1, recordId);
+    if (!row.step()) throw StoreError(TESRA_ERR_NO_SUCH_RECORD, "no record " + std::to_string(recordId));
+    return row.integer(0) == 0;
+}
+
+RecordWrite Database::insertRecord(uint16_t recordClass, const std::string &title) {
+    const auto [stamp, sequence] = nextWrite(readState());
+    const StoreTimestamp created = stampOf(stamp);
+    SqliteStatement(*connection_,
+                    "INSERT INTO records (unid_w0, unid_w1, unid_w2, unid_w3, record_class, modified, write_seq, "
+                    "title) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)")
+        .bind(1, created.word[0])
+        .bind(2, created.word[1])
+        .bind(3, static_cast<uint32_t>(sequence))
+        .bind(4, randomWord())
+        .bind(5, recordClass)
+        .bind(6, stamp)
+        .bind(7, sequence)
+        .bind(8, title)
+        .run();
+    const int64_t recordId = sqlite3_last_insert_rowid(connection_->get());
+    if (recordId > kMaxRecordId) throw StoreError(TESRA_ERR_RECORD_IDS_EXHAUSTED, "no record identifiers left");
+    recordWrite(stamp, sequence);
+    return {static_cast<uint32_t>(recordId), stamp};
+}
+
+RecordWrite Database::addRecord(uint16_t recordClass, const std::string &title) {
+    return addRecords(1, recordClass, title).front();
+}
+
+std::vector<RecordWrite> Database::addRecords(size_t count, uint16_t recordClass, const std::string &title) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    WriteTransaction transaction(*connection_);
+    std::vector<RecordWrite> writes;
+    writes.reserve(count);
+    for (size_t i = 0; i < count; ++i) writes.push_back(insertRecord(recordClass, title));
+    transaction.commit();
+    return writes;
+}
+
+RecordWrite Database::changeRecord(uint32_t recordId, const std::optional<std::string> &title) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    WriteTransaction transaction(*connection_);
+    if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + std::to_string(recordId) + " is deleted");
+    const auto [stamp, sequence] = nextWrite(readState());
+    SqliteStatement update(*connection_,
+                           "UPDATE records SET modified = ?1, write_seq = ?2, title = coalesce(?3, title) "
+                           "WHERE record_id = ?4");
+    update.bind(1, stamp).bind(2, sequence).bind(4, recordId);
+    if (title) update.bind(3, *title);
+    update.run();
+    recordWrite(stamp, sequence);
+    transaction.commit();
+    return {recordId, stamp};
+}
+
+RecordWrite Database::deleteRecord(uint32_t recordId) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    WriteTransaction transaction(*connection_);
+    if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + std::to_string(recordId) + " is already deleted");
+    const auto [stamp, sequence] = nextWrite(readState());
+    SqliteStatement(*connection_,
+                    "UPDATE records SET deleted = 1, modified = ?1, write_seq = ?2, title = '' WHERE record_id = ?3")
+        .bind(1, stamp)
+        .bind(2, sequence)
+        .bind(3, recordId)
+        .run();
+    recordWrite(stamp, sequence);
+    transaction.commit();
+    return {recordId, stamp};
+}
+
+std::optional<uint32_t> Database::pickPresentRecord(std::mt19937_64 &random) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    SqliteStatement highest(*connection_, "SELECT coalesce(max(record_id), 0) FROM records");
+    highest.step();
+    if (highest.integer(0) == 0) return std::nullopt;
+    SqliteStatement nextPresent(*connection_,
+                                "SELECT record_id FROM records WHERE record_id >= ?1 AND deleted = 0 "
+                                "ORDER BY record_id LIMIT 1");
+    nextPresent.bind(1, std::uniform_int_distribution<int64_t>(1, highest.integer(0))(random));
+    if (nextPresent.step()) return static_cast<uint32_t>(nextPresent.integer(0));
+    nextPresent.reset();
+    nextPresent.bind(1, 1);
+    if (nextPresent.step()) return static_cast<uint32_t>(nextPresent.integer(0));
+    return std::nullopt;
+}
+
+std::vector<uint32_t> Database::pickPresentRecords(size_t count, std::mt19937_64 &random) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    SqliteStatement counted(*connection_, "SELECT count(*), coalesce(max(record_id), 0) FROM records WHERE deleted = 0");
+    counted.step();
+    const size_t present = static_cast<size_t>(counted.integer(0));
+    const int64_t highest = counted.integer(1);
+    count = std::min(count, present);
+
+    SqliteStatement nextPresent(*connection_,
+                                "SELECT record_id FROM records WHERE record_id >= ?1 AND deleted = 0 "
+                                "ORDER BY record_id LIMIT 1");
+    std::set<uint32_t> chosen;
+    std::uniform_int_distribution<int64_t> anyId(1, std::max<int64_t>(highest, 1));
+    while (chosen.size() < count) {
+        // walk upwards from a random id to the next present record not yet chosen
+        int64_t from = anyId(random);
+        for (;;) {
+            nextPresent.reset();
+            nextPresent.bind(1, from);
+            if (!nextPresent.step()) {
+                from = 1;
+                continue;
+            }
+            const auto id = static_cast<uint32_t>(nextPresent.integer(0));
+            if (chosen.insert(id).second) break;
+            from = static_cast<int64_t>(id) + 1;
+        }
+    }
+    return {chosen.begin(), chosen.end()};
+}
+
+void Database::listRecords(bool includeDeleted, const std::function<void(const RecordRow &)> &visit) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    SqliteStatement rows(*connection_,
+                         "SELECT record_id, unid_w0, unid_w1, unid_w2, unid_w3, record_class, modified, write_seq, "
+                         "deleted, title FROM records WHERE ?1 OR deleted = 0 ORDER BY record_id");
+    rows.bind(1, includeDeleted ? 1 : 0);
+    while (rows.step()) {
+        RecordRow row;
+        row.recordId = static_cast<uint32_t>(rows.integer(0));
+        for (int i = 0; i < 4; ++i) row.universalId[i] = static_cast<uint32_t>(rows.integer(1 + i));
+        row.recordClass = static_cast<uint16_t>(rows.integer(5));
+        row.modified = rows.integer(6);
+        row.writeSequence = rows.integer(7);
+        row.deleted = rows.integer(8) != 0;
+        row.title = rows.text(9);
+        visit(row);
+    }
+}
+
+int64_t Database::purgeDeletedBefore(StampValue cutoff) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    WriteTransaction transaction(*connection_);
+    SqliteStatement(*connection_, "DELETE FROM records WHERE deleted = 1 AND modified < ?1").bind(1, cutoff).run();
+    const int64_t removed = sqlite3_changes(connection_->get());
+    SqliteStatement(*connection_, "UPDATE store_meta SET purge_cutoff = max(purge_cutoff, ?1) WHERE id = 1")
+        .bind(1, cutoff)
+        .run();
+    transaction.commit();
+    return removed;
+}
+
+}  // namespace tesra

@@ -1,0 +1,81 @@
+#include "database/sqlite_handle.h"
+
+#include "status/status_codes.h"
+#include "status/store_error.h"
+
+namespace tesra {
+
+void checkSqlite(sqlite3 *connection, int result, const char *what) {
+    if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
+    const std::string detail = std::string(what) + ": " +
+                               (connection != nullptr ? sqlite3_errmsg(connection) : sqlite3_errstr(result));
+    switch (result & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: throw StoreError(TESRA_ERR_DATABASE_LOCKED, detail);
+        case SQLITE_NOTADB: throw StoreError(TESRA_ERR_NOT_A_DATABASE, detail);
+        case SQLITE_CANTOPEN: throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, detail);
+        default: throw StoreError(TESRA_ERR_DATABASE_IO, detail);
+    }
+}
+
+SqliteConnection::SqliteConnection(const std::string &path, int flags) {
+    const int result = sqlite3_open_v2(path.c_str(), &connection_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (result != SQLITE_OK) {
+        const std::string message = "cannot open '" + path + "': " + sqlite3_errstr(result);
+        sqlite3_close(connection_);
+        connection_ = nullptr;
+        checkSqlite(nullptr, result, message.c_str());
+    }
+    sqlite3_extended_result_codes(connection_, 1);
+}
+
+SqliteConnection::~SqliteConnection() { sqlite3_close(connection_); }
+
+void SqliteConnection::execute(const char *sql) {
+    checkSqlite(connection_, sqlite3_exec(connection_, sql, nullptr, nullptr, nullptr), sql);
+}
+
+SqliteStatement::SqliteStatement(const SqliteConnection &connection, const char *sql)
+    : connection_(connection.get()) {
+    checkSqlite(connection_, sqlite3_prepare_v2(connection_, sql, -1, &statement_, nullptr), sql);
+}
+
+SqliteStatement::~SqliteStatement() { sqlite3_finalize(statement_); }
+
+SqliteStatement &SqliteStatement::bind(int index, int64_t value) {
+    checkSqlite(connection_, sqlite3_bind_int64(statement_, index, value), "bind");
+    return *this;
+}
+
+SqliteStatement &SqliteStatement::bind(int index, const std::string &value) {
+    checkSqlite(connection_,
+                sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT),
+                "bind");
+    return *this;
+}
+
+bool SqliteStatement::step() {
+    const int result = sqlite3_step(statement_);
+    checkSqlite(connection_, result, "step");
+    return result == SQLITE_ROW;
+}
+
+std::string SqliteStatement::text(int column) const {
+    const auto *characters = sqlite3_column_text(statement_, column);
+    return characters != nullptr ? reinterpret_cast<const char *>(characters) : std::string();
+}
+
+WriteTransaction::WriteTransaction(SqliteConnection &connection) : connection_(connection) {
+    connection_.execute("BEGIN IMMEDIATE");
+}
+
+WriteTransaction::~WriteTransaction() {
+    if (open_) sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void WriteTransaction::commit() {
+    connection_.execute("COMMIT");
+    open_ = false;
+}
+
+}  // namespace tesra

@@ -1,0 +1,76 @@
+#include "environment/ini_config.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace tesra {
+namespace {
+
+std::string trimmed(const std::string &text) {
+    const char *spaces = " \t\r\n";
+    const size_t first = text.find_first_not_of(spaces);
+    if (first == std::string::npos) return {};
+    const size_t last = text.find_last_not_of(spaces);
+    return text.substr(first, last - first + 1);
+}
+
+}  // namespace
+
+std::string lowerCase(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string defaultIniPath() {
+    const char *fromEnvironment = std::getenv("TESRA_INI");
+    return fromEnvironment != nullptr && *fromEnvironment != '\0' ? fromEnvironment : "tesra.ini";
+}
+
+std::optional<IniConfig> IniConfig::load(const std::string &path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::ostringstream content;
+    content << file.rdbuf();
+    if (file.bad()) return std::nullopt;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) return std::nullopt;
+    return parse(content.str(), absolute.parent_path().string());
+}
+
+IniConfig IniConfig::parse(const std::string &text, const std::string &directory) {
+    IniConfig config;
+    config.directory_ = directory;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        line = trimmed(line);
+        if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+        const size_t equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string name = trimmed(line.substr(0, equals));
+        if (name.empty()) continue;
+        config.values_[lowerCase(name)] = trimmed(line.substr(equals + 1));
+    }
+    return config;
+}
+
+std::optional<std::string> IniConfig::value(const std::string &name) const {
+    const auto found = values_.find(lowerCase(name));
+    if (found == values_.end()) return std::nullopt;
+    return found->second;
+}
+
+std::optional<std::string> IniConfig::pathValue(const std::string &name) const {
+    auto text = value(name);
+    if (!text || text->empty()) return text;
+    const std::filesystem::path path(*text);
+    if (path.is_absolute()) return text;
+    return (std::filesystem::path(directory_) / path).lexically_normal().string();
+}
+
+}  // namespace tesra

@@ -1,0 +1,142 @@
+#include <cstring>
+#include <filesystem>
+
+#include "database/database.h"
+#include "status/status_codes.h"
+#include "store_fixture.h"
+
+namespace tesra::testing {
+namespace {
+
+class DatabaseOpenTest : public StoreFixture {
+protected:
+    StoreStatus open(const char *path, StoreHandle &handle) {
+        handle = 99;
+        return storeOpenDatabase(path, &handle);
+    }
+};
+
+TEST_F(DatabaseOpenTest, RefusesBeforeStartAndBeforeAnIdentity) {
+    StoreHandle handle;
+    EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_NOT_STARTED);
+    EXPECT_EQ(handle, 0u);
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_NO_IDENTITY);
+    EXPECT_EQ(handle, 0u);
+}
+
+TEST_F(DatabaseOpenTest, RefusesEachBadPathWithItsOwnStatus) {
+    start();
+    StoreHandle handle;
+    EXPECT_EQ(storeOpenDatabase(nullptr, &handle), TESRA_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(storeOpenDatabase("main.tdb", nullptr), TESRA_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(open("absent.tdb", handle), TESRA_ERR_NO_SUCH_DATABASE);
+    EXPECT_EQ(open("", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open(databasePath_.c_str(), handle), TESRA_ERR_PATH_NOT_ALLOWED) << "absolute";
+    EXPECT_EQ(open("../data/main.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("sub/../main.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("nowhere!!main.tdb", handle), TESRA_ERR_UNKNOWN_SERVER);
+    EXPECT_EQ(open(std::string(300, 'a').c_str(), handle), TESRA_ERR_PATH_TOO_LONG);
+    EXPECT_EQ(handle, 0u);
+}
+
+TEST_F(DatabaseOpenTest, RefusesFilesThatAreNotDatabasesOfThisStore) {
+    start();
+    writeFile(dataDirectory_ + "/text.tdb", "This is not a database, only some words in a file.\n");
+    writeFile(dataDirectory_ + "/empty.tdb", "");
+    {
+        SqliteConnection foreign(dataDirectory_ + "/foreign.tdb", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        foreign.execute("CREATE TABLE records (record_id INTEGER PRIMARY KEY)");
+    }
+    std::filesystem::create_directory(dataDirectory_ + "/folder.tdb");
+    StoreHandle handle;
+    EXPECT_EQ(open("text.tdb", handle), TESRA_ERR_NOT_A_DATABASE);
+    EXPECT_EQ(open("empty.tdb", handle), TESRA_ERR_NOT_A_DATABASE);
+    EXPECT_EQ(open("foreign.tdb", handle), TESRA_ERR_NOT_A_DATABASE);
+    EXPECT_EQ(open("folder.tdb", handle), TESRA_ERR_NO_SUCH_DATABASE);
+    EXPECT_EQ(readFile(dataDirectory_ + "/text.tdb"), "This is not a database, only some words in a file.\n");
+}
+
+TEST_F(DatabaseOpenTest, ServerPathsResolveThroughTheirServerLine) {
+    TemporaryDirectory serverDirectory;
+    Database::create(serverDirectory / "remote.tdb");
+    writeIni("Server.Hub=" + serverDirectory.path() + "\n");
+    start();
+
+    char path[STORE_PATH_SIZE];
+    ASSERT_EQ(storeBuildNetPath(nullptr, "hub", "remote.tdb", path), TESRA_OK);
+    EXPECT_STREQ(path, "hub!!remote.tdb");
+    StoreHandle handle;
+    EXPECT_EQ(open(path, handle), TESRA_OK) << "server names are case-insensitive";
+    EXPECT_NE(handle, 0u);
+    EXPECT_EQ(open("hub!!main.tdb", handle), TESRA_ERR_NO_SUCH_DATABASE) << "each server has its own directory";
+}
+
+TEST_F(DatabaseOpenTest, NetPathIsTheFileNameForLocalFilesAndNeverOverflows) {
+    char path[STORE_PATH_SIZE + 8];
+    std::memset(path, '#', sizeof path);
+    EXPECT_EQ(storeBuildNetPath(nullptr, nullptr, "main.tdb", path), TESRA_OK);
+    EXPECT_STREQ(path, "main.tdb");
+    EXPECT_EQ(storeBuildNetPath("port", "", "main.tdb", path), TESRA_OK);
+    EXPECT_STREQ(path, "main.tdb");
+
+    const std::string justFits(STORE_PATH_SIZE - 1 - std::strlen("srv!!"), 'f');
+    EXPECT_EQ(storeBuildNetPath(nullptr, "srv", justFits.c_str(), path), TESRA_OK);
+    EXPECT_EQ(std::strlen(path), STORE_PATH_SIZE - 1u);
+
+    std::memset(path, '#', sizeof path);
+    const std::string tooLong = justFits + "f";
+    EXPECT_EQ(storeBuildNetPath(nullptr, "srv", tooLong.c_str(), path), TESRA_ERR_PATH_TOO_LONG);
+    EXPECT_EQ(path[0], '\0');
+    EXPECT_EQ(path[STORE_PATH_SIZE], '#');
+    EXPECT_EQ(storeBuildNetPath(nullptr, "srv", nullptr, path), TESRA_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(storeBuildNetPath(nullptr, "srv", "x", nullptr), TESRA_ERR_NULL_ARGUMENT);
+}
+
+TEST_F(DatabaseOpenTest, HandlesAreNonZeroDistinctAndNeverReused) {
+    start();
+    StoreHandle first, second;
+    ASSERT_EQ(open("main.tdb", first), TESRA_OK);
+    ASSERT_EQ(open("main.tdb", second), TESRA_OK);
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(first, second);
+
+    EXPECT_EQ(storeCloseDatabase(first), TESRA_OK);
+    EXPECT_EQ(storeCloseDatabase(first), TESRA_ERR_BAD_HANDLE) << "closed twice";
+    EXPECT_EQ(searchAll(first, beginning()).status, TESRA_ERR_BAD_HANDLE);
+    EXPECT_EQ(searchAll(second, beginning()).status, TESRA_OK) << "the other handle stays open";
+
+    StoreHandle third;
+    ASSERT_EQ(open("main.tdb", third), TESRA_OK);
+    EXPECT_NE(third, first) << "a closed handle must not come back to life";
+    EXPECT_EQ(storeCloseDatabase(first), TESRA_ERR_BAD_HANDLE);
+
+    EXPECT_EQ(storeCloseDatabase(0), TESRA_ERR_BAD_HANDLE);
+    EXPECT_EQ(storeCloseDatabase(0xFFFFFFFFu), TESRA_ERR_BAD_HANDLE);
+    EXPECT_EQ(searchAll(0, beginning()).status, TESRA_ERR_BAD_HANDLE);
+    EXPECT_EQ(searchAll(12345, beginning()).status, TESRA_ERR_BAD_HANDLE);
+}
+
+TEST_F(DatabaseOpenTest, TermClosesEverythingAndOldHandlesStayInvalid) {
+    start();
+    StoreHandle handle;
+    ASSERT_EQ(open("main.tdb", handle), TESRA_OK);
+    storeTerm();
+    EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_NOT_STARTED);
+    start();
+    EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_ERR_BAD_HANDLE);
+    StoreHandle fresh;
+    ASSERT_EQ(open("main.tdb", fresh), TESRA_OK);
+    EXPECT_NE(fresh, handle);
+}
+
+TEST_F(DatabaseOpenTest, StoreTermForgetsTheIdentity) {
+    start();
+    storeTerm();
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    StoreHandle handle;
+    EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_NO_IDENTITY);
+}
+
+}  // namespace
+}  // namespace tesra::testing

@@ -1,0 +1,161 @@
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "database/change_match_layout.h"
+#include "database/database.h"
+#include "environment/store_clock.h"
+#include "status/status_codes.h"
+#include "store_fixture.h"
+#include "time/calendar.h"
+
+namespace tesra::testing {
+namespace {
+
+
+constexpr StampValue kStart = 739325 * kHundredthsPerDay;  // 2025-03-15 00:00:00.00
+
+class SearchClockTest : public OpenDatabaseFixture {
+protected:
+    SearchClockTest() : OpenDatabaseFixture(kStart) {}
+};
+
+TEST_F(SearchClockTest, WritesAfterABackwardStepLandAtOrAfterTheLastUntil) {
+    writer_->addRecord(kClassDocument, "");
+    g_now = kStart + 1000;
+    const SearchResult poll = searchAll(handle_, beginning());
+    ASSERT_EQ(poll.status, TESRA_OK);
+    EXPECT_EQ(stampValueOf(poll.until), kStart + 1000);
+
+    g_now = kStart + 10;  // the clock steps back
+    const RecordWrite write = writer_->addRecord(kClassDocument, "");
+    EXPECT_EQ(write.stamp, stampValueOf(poll.until));
+
+    const SearchResult next = searchAll(handle_, poll.until);
+    ASSERT_EQ(next.status, TESRA_OK);
+    ASSERT_EQ(next.matches.size(), 1u);
+    EXPECT_EQ(next.matches[0].match.recordId, write.recordId);
+    EXPECT_GT(stampValueOf(next.until), stampValueOf(poll.until)) << "until never goes backwards";
+}
+
+TEST_F(SearchClockTest, ClockOffsetVariableIsReadAtEachCall) {
+    const RecordWrite before = writer_->addRecord(kClassDocument, "");
+    {
+        ScopedEnvironment offset("TESRA_CLOCK_OFFSET", "360000");  // one hour ahead
+        const SearchResult poll = searchAll(handle_, beginning());
+        EXPECT_EQ(stampValueOf(poll.until), kStart + 360000);
+    }
+    ScopedEnvironment offset("TESRA_CLOCK_OFFSET", "-360000");
+    const RecordWrite after = writer_->addRecord(kClassDocument, "");
+    EXPECT_EQ(before.stamp, kStart);
+    EXPECT_EQ(after.stamp, kStart + 360000) << "held at the last until despite the clock an hour behind";
+}
+
+// Every poll must report exactly the records written since the previous poll.
+TEST_F(SearchClockTest, ConsecutivePollsMissNothingAndRepeatNothingWhileTheClockJumps) {
+    std::mt19937_64 random(20240229);
+    std::set<uint32_t> present;
+    std::set<uint32_t> writtenSincePoll;
+    StoreTimestamp since = beginning();
+    for (int step = 0; step < 400; ++step) {
+        g_now = std::max<StampValue>(kEarliestStamp, g_now + std::uniform_int_distribution<int>(-300, 400)(random));
+        const int choice = std::uniform_int_distribution<int>(0, 9)(random);
+        if (choice < 4 || present.empty()) {
+            const uint32_t id = writer_->addRecord(kClassDocument, "").recordId;
+            present.insert(id);
+            writtenSincePoll.insert(id);
+        } else if (choice < 6) {
+            const uint32_t id = *std::next(present.begin(), random() % present.size());
+            writer_->changeRecord(id);
+            writtenSincePoll.insert(id);
+        } else if (choice < 8) {
+            const uint32_t id = *std::next(present.begin(), random() % present.size());
+            writer_->deleteRecord(id);
+            present.erase(id);
+            writtenSincePoll.insert(id);
+        } else {
+            const SearchResult poll = searchAll(handle_, since);
+            ASSERT_EQ(poll.status, TESRA_OK);
+            std::set<uint32_t> reported;
+            for (const auto &reportedMatch : poll.matches) {
+                const uint32_t id = reportedMatch.match.recordId;
+                ASSERT_TRUE(reported.insert(id).second) << "record " << id << " reported twice at step " << step;
+                EXPECT_EQ((reportedMatch.match.matchFlags & CHANGE_MATCH_PRESENT) != 0, present.count(id) == 1);
+            }
+            ASSERT_EQ(reported, writtenSincePoll) << "at step " << step;
+            writtenSincePoll.clear();
+            since = poll.until;
+        }
+    }
+}
+
+// The admin command churns in another process while this one polls; the log
+// of committed writes must agree with what the polls reported, window by window.
+TEST_F(SearchClockTest, PollsAgreeWithAWriterInAnotherProcess) {
+    setClockSource(nullptr);
+    const std::string log = directory_ / "churn.log";
+    const std::string command = std::string(TESRA_ADMIN_PATH) + " churn main.tdb --rate 400 --seconds 2 --seed 7 --log " +
+                                log + " >/dev/null";
+    std::thread churn([&] { EXPECT_EQ(std::system(command.c_str()), 0); });
+
+    struct Window {
+        StampValue since, until;
+        std::map<uint32_t, ChangeMatchLayout> reported;
+    };
+    std::vector<Window> windows;
+    StoreTimestamp since = beginning();
+    auto poll = [&] {
+        const SearchResult result = searchAll(handle_, since);
+        ASSERT_EQ(result.status, TESRA_OK);
+        Window window{stampValueOf(since), stampValueOf(result.until), {}};
+        for (const auto &reported : result.matches) {
+            ChangeMatchLayout layout;
+            std::memcpy(&layout, &reported.match, sizeof layout);
+            ASSERT_TRUE(window.reported.emplace(layout.recordId, layout).second) << "reported twice";
+        }
+        windows.push_back(window);
+        since = result.until;
+    };
+    for (int i = 0; i < 40; ++i) {
+        poll();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    churn.join();
+    poll();
+
+    // the latest logged write of each record within each window
+    std::vector<std::map<uint32_t, std::pair<std::string, StampValue>>> expected(windows.size());
+    std::ifstream lines(log);
+    std::string operation, id, date, time;
+    uint32_t word1 = 0, word0 = 0;
+    size_t logged = 0;
+    while (lines >> operation >> id >> date >> time >> word1 >> word0) {
+        ++logged;
+        const StampValue stamp = stampValueOf(StoreTimestamp{{word0, word1}});
+        size_t w = 0;
+        while (w < windows.size() && !(stamp >= windows[w].since && stamp < windows[w].until)) ++w;
+        ASSERT_LT(w, windows.size()) << "write " << operation << " " << id << " falls in no window";
+        expected[w][static_cast<uint32_t>(std::stoul(id, nullptr, 16))] = {operation, stamp};
+    }
+    EXPECT_EQ(logged, 800u);
+    size_t nonEmptyWindows = 0;
+    for (size_t w = 0; w < windows.size(); ++w) {
+        ASSERT_EQ(windows[w].reported.size(), expected[w].size()) << "window " << w;
+        nonEmptyWindows += expected[w].empty() ? 0 : 1;
+        for (const auto &[recordId, write] : expected[w]) {
+            const auto found = windows[w].reported.find(recordId);
+            ASSERT_NE(found, windows[w].reported.end()) << "record " << recordId << " missed in window " << w;
+            EXPECT_EQ(stampValueOf(found->second.modified), write.second);
+            EXPECT_EQ(found->second.matchFlags == 0, write.first == "delete");
+        }
+    }
+    EXPECT_GT(nonEmptyWindows, 5u) << "polls and writes should interleave";
+}
+
+}  // namespace
+}  // namespace tesra::testing

@@ -1,0 +1,167 @@
+#include <cstring>
+#include <map>
+#include <set>
+
+#include "database/change_match_layout.h"
+#include "database/database.h"
+#include "environment/store_clock.h"
+#include "status/status_codes.h"
+#include "store_fixture.h"
+#include "time/calendar.h"
+
+namespace tesra::testing {
+namespace {
+
+
+// 2025-03-15 12:00:00.00
+constexpr StampValue kNoon = 739325 * kHundredthsPerDay + 12 * 360000;
+
+class SearchTest : public OpenDatabaseFixture {
+protected:
+    SearchTest() : OpenDatabaseFixture(kNoon) {}
+
+    std::map<uint32_t, RecordRow> rows() {
+        std::map<uint32_t, RecordRow> all;
+        writer_->listRecords(true, [&](const RecordRow &row) { all[row.recordId] = row; });
+        return all;
+    }
+};
+
+std::vector<uint32_t> idsOf(const SearchResult &result) {
+    std::vector<uint32_t> ids;
+    for (const auto &reported : result.matches) ids.push_back(reported.match.recordId);
+    return ids;
+}
+
+TEST_F(SearchTest, ReportsInModificationOrderWithPresentAndDeletedFlags) {
+    const uint32_t first = writer_->addRecord(kClassDocument, "first").recordId;
+    const uint32_t second = writer_->addRecord(kClassDocument, "second").recordId;
+    const uint32_t form = writer_->addRecord(kClassForm, "a form").recordId;
+    g_now += 100;
+    writer_->changeRecord(first);
+    writer_->deleteRecord(second);
+
+    const SearchResult all = searchAll(handle_, beginning());
+    ASSERT_EQ(all.status, TESRA_OK);
+    EXPECT_EQ(idsOf(all), (std::vector<uint32_t>{form, first, second}));
+    EXPECT_EQ(all.matches[0].match.matchFlags, CHANGE_MATCH_PRESENT);
+    EXPECT_EQ(all.matches[1].match.matchFlags, CHANGE_MATCH_PRESENT);
+    EXPECT_EQ(all.matches[2].match.matchFlags, 0);
+    EXPECT_EQ(all.matches[0].title, "a form");
+    EXPECT_EQ(all.matches[2].title, "");
+    EXPECT_EQ(stampValueOf(all.until), kNoon + 101) << "just above the last write";
+
+    const SearchResult documents = searchAll(handle_, beginning(), kClassDocument);
+    EXPECT_EQ(idsOf(documents), (std::vector<uint32_t>{first, second}));
+    EXPECT_TRUE(searchAll(handle_, beginning(), kClassView).matches.empty());
+    EXPECT_TRUE(searchAll(handle_, beginning(), 0).matches.empty());
+}
+
+TEST_F(SearchTest, SinceIsInclusiveAndUntilExclusive) {
+    const uint32_t early = writer_->addRecord(kClassDocument, "").recordId;
+    g_now += 50;
+    const uint32_t late = writer_->addRecord(kClassDocument, "").recordId;
+
+    EXPECT_EQ(idsOf(searchAll(handle_, stampOf(kNoon))), (std::vector<uint32_t>{early, late}));
+    EXPECT_EQ(idsOf(searchAll(handle_, stampOf(kNoon + 1))), (std::vector<uint32_t>{late}));
+    EXPECT_EQ(idsOf(searchAll(handle_, stampOf(kNoon + 50))), (std::vector<uint32_t>{late}));
+    const SearchResult after = searchAll(handle_, stampOf(kNoon + 51));
+    EXPECT_TRUE(after.matches.empty());
+
+    // a write stamped exactly at the until time belongs to the next poll
+    const uint32_t next = writer_->addRecord(kClassDocument, "").recordId;
+    EXPECT_EQ(writer_->state().lastWrite, stampValueOf(after.until));
+    EXPECT_EQ(idsOf(searchAll(handle_, after.until)), (std::vector<uint32_t>{next}));
+}
+
+TEST_F(SearchTest, MatchCarriesTheUniversalIdentifierAndZeroesUnusedBytes) {
+    const RecordWrite write = writer_->addRecord(kClassForm, "");
+    g_now += 7;
+    writer_->deleteRecord(write.recordId);
+    const RecordRow row = rows().at(write.recordId);
+
+    const SearchResult result = searchAll(handle_, beginning());
+    ASSERT_EQ(result.matches.size(), 1u);
+    const ChangeMatch &match = result.matches[0].match;
+    EXPECT_EQ(match.universalFirst.word[0], row.universalId[0]);
+    EXPECT_EQ(match.universalFirst.word[1], row.universalId[1]);
+    EXPECT_EQ(match.universalSecond.word[0], row.universalId[2]);
+    EXPECT_EQ(match.universalSecond.word[1], row.universalId[3]);
+    EXPECT_EQ(stampValueOf(match.universalFirst), write.stamp) << "first stamp is the creation time";
+
+    ChangeMatchLayout layout;
+    std::memcpy(&layout, &match, sizeof layout);
+    EXPECT_EQ(stampValueOf(layout.modified), kNoon + 7) << "deletion time";
+    EXPECT_EQ(layout.recordClass, kClassForm);
+    for (uint8_t byte : layout.unused0) EXPECT_EQ(byte, 0);
+    for (uint8_t byte : layout.unused1) EXPECT_EQ(byte, 0);
+    for (uint8_t byte : layout.unused2) EXPECT_EQ(byte, 0);
+}
+
+TEST_F(SearchTest, UniversalIdentifiersAreUniqueAndRecordIdsAscendNeverReused) {
+    writer_->addRecords(20, kClassDocument, "");
+    writer_->deleteRecord(20);
+    writer_->purgeDeletedBefore(kNoon + 1);
+    const uint32_t after = writer_->addRecord(kClassDocument, "").recordId;
+    EXPECT_EQ(after, 21u) << "the purged id 20 must not come back";
+
+    std::set<std::vector<uint32_t>> identifiers;
+    for (const auto &[id, row] : rows()) {
+        identifiers.insert({row.universalId[0], row.universalId[1], row.universalId[2], row.universalId[3]});
+    }
+    EXPECT_EQ(identifiers.size(), 20u);
+}
+
+TEST_F(SearchTest, CallbackStatusStopsTheSearch) {
+    writer_->addRecords(5, kClassDocument, "");
+    int calls = 0;
+    const StoreTimestamp since = beginning();
+    StoreTimestamp until{{9, 9}};
+    const StoreStatus status = storeSearch(
+        handle_, 0, nullptr, 0, 0xFFFF, &since,
+        [](void *context, const ChangeMatch *, void *) -> StoreStatus {
+            return ++*static_cast<int *>(context) == 2 ? 0x0999 : 0;
+        },
+        &calls, &until);
+    EXPECT_EQ(status, 0x0999);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(until.word[0], 9u) << "no until time from a stopped search";
+}
+
+TEST_F(SearchTest, RefusesBadArguments) {
+    const StoreTimestamp since = beginning();
+    StoreTimestamp until;
+    auto noop = [](void *, const ChangeMatch *, void *) -> StoreStatus { return 0; };
+    EXPECT_EQ(storeSearch(handle_, 0, nullptr, 0, 0xFFFF, nullptr, noop, nullptr, &until), TESRA_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(storeSearch(handle_, 0, nullptr, 0, 0xFFFF, &since, nullptr, nullptr, &until), TESRA_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(storeSearch(handle_, 0, nullptr, 0, 0xFFFF, &since, noop, nullptr, nullptr), TESRA_ERR_NULL_ARGUMENT);
+    EXPECT_EQ(storeSearch(handle_, 7, nullptr, 0, 0xFFFF, &since, noop, nullptr, &until), TESRA_ERR_BAD_FORMULA);
+    const StoreTimestamp badSince{{8640000, 739325}};
+    EXPECT_EQ(storeSearch(handle_, 0, nullptr, 0, 0xFFFF, &badSince, noop, nullptr, &until), TESRA_ERR_STAMP_INVALID);
+    storeTerm();
+    EXPECT_EQ(storeSearch(handle_, 0, nullptr, 0, 0xFFFF, &since, noop, nullptr, &until), TESRA_ERR_NOT_STARTED);
+}
+
+TEST_F(SearchTest, CallbackMayCloseTheDatabaseItIsSearching) {
+    writer_->addRecords(3, kClassDocument, "");
+    struct Context {
+        StoreHandle handle;
+        int calls;
+    } context{handle_, 0};
+    const StoreTimestamp since = beginning();
+    StoreTimestamp until;
+    const StoreStatus status = storeSearch(
+        handle_, 0, nullptr, 0, 0xFFFF, &since,
+        [](void *raw, const ChangeMatch *, void *) -> StoreStatus {
+            auto *c = static_cast<Context *>(raw);
+            if (c->calls++ == 0) storeCloseDatabase(c->handle);
+            return 0;
+        },
+        &context, &until);
+    EXPECT_EQ(status, TESRA_OK);
+    EXPECT_EQ(context.calls, 3);
+    EXPECT_EQ(storeCloseDatabase(handle_), TESRA_ERR_BAD_HANDLE);
+}
+
+}  // namespace
+}  // namespace tesra::testing
