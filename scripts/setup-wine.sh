@@ -3,10 +3,11 @@
 # the Windows DLLs; does only what is not done yet, so it can run before every
 # test run.
 #  1. Debian's wine with its 64-bit part (wine64), which runs natively, and its
-#     32-bit part (wine32:i386) and preloader, and i386 added to dpkg. Without the preloader every Wine process reserves
-#     its address space by itself, probing the upper 2 GB in 64 KB steps;
-#     qemu-user 7.2 grants none of it and takes about 50 s per process, with
-#     the preloader a process starts in a second.
+#     32-bit part (wine32:i386) and preloader, and i386 added to dpkg. Without
+#     the preloader every 32-bit Wine process reserves its address space by
+#     itself, probing the upper 2 GB in 64 KB steps; qemu-user 7.2 grants none
+#     of it and takes about 50 s per process, with the preloader a process
+#     starts in a second.
 #  2. Where the kernel cannot run 32-bit x86 programs itself, qemu's user-mode
 #     emulator registered with binfmt_misc for them.
 #  3. The Wine prefixes of scripts/wine-env.sh for the architectures given
