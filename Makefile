@@ -36,19 +36,25 @@ install: product
 clean:
 	rm -rf $(BUILD)
 
-# The 32-bit Windows DLL, cross-built into build-windows/ (CMakePresets.json).
+# The Windows DLLs, cross-built (CMakePresets.json): 32-bit into
+# build-windows/, 64-bit into build-windows64/.
 .PHONY: windows
 windows:
-	@scripts/install-deps.sh g++-mingw-w64-i686
+	@scripts/install-deps.sh g++-mingw-w64-i686 g++-mingw-w64-x86-64
 	cmake --preset windows
 	cmake --build --preset windows
+	cmake --preset windows64
+	cmake --build --preset windows64
 
-# Its tests: the export and import tables, and the DLL at work under Wine;
-# scripts/setup-wine.sh installs Wine and makes its prefix on first use.
+# Their tests: the export and import tables and the version, and each DLL at
+# work under Wine of its architecture; scripts/setup-wine.sh installs Wine and
+# makes its prefixes on first use. Each preset's last test stops Wine's
+# processes of its prefix.
 .PHONY: windows-test
 windows-test: windows
 	scripts/setup-wine.sh
 	ctest --preset windows -j $(JOBS)
+	ctest --preset windows64 -j $(JOBS)
 
 test: windows-test
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs a Windows test program under Wine in the program's directory, with its
+# Runs a Windows test program under Wine, in the prefix that VRXCHDET_WINEARCH
+# chooses (scripts/wine-env.sh), in the program's directory, with its
 # standard output sent to PROGRAM.stdout there, whose name it is given as its
 # argument. Exits with the program's status.
 #
@@ -15,4 +16,4 @@ fi
 cd "$(dirname "$program")"
 stdout_file="$(basename "$program" .exe).stdout"
 # shellcheck disable=SC2094 # the program reads back what it writes there
-exec wine "$(basename "$program")" "$stdout_file" >"$stdout_file"
+exec "$wine_loader" "$(basename "$program")" "$stdout_file" >"$stdout_file"

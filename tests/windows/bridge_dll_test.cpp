@@ -1,9 +1,10 @@
-// Loads vrxchdet.dll as a 32-bit JVM on Windows would, next to the scripted
-// store standing in for nTESRA.dll, and drives its three exports through a
+// Loads vrxchdet.dll as a JVM on Windows would, next to the scripted store
+// standing in for nTESRA.dll, and drives its three exports through a
 // hand-written JNI environment: open, a query reporting a present and a
-// deleted record, close, and an open that fails. Each call must remove exactly
-// its arguments from the stack (stdcall), use JNI by the rules, write the
-// trace byte for byte and make the store calls in order.
+// deleted record, close, and an open that fails. Each call must keep to the
+// JVM's calling convention (export_call.h), use JNI by the rules, write the
+// trace byte for byte and make the store calls in order. Built for 32-bit and
+// for 64-bit Windows alike.
 //
 // usage: bridge_dll_test TRACE_FILE, with standard output sent to TRACE_FILE.
 #include <windows.h>
@@ -18,13 +19,15 @@
 
 #include "checks.h"
 #include "fake_jni.h"
-#include "stack_checked_call.h"
+#include "export_call.h"
 #include "store_double.h"
 #include "trace_file.h"
 
 namespace {
 
 #define CONNECTOR "Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_"
+
+static_assert(sizeof(jint) == 4 && sizeof(jlong) == 8, "jint is 32 bits and jlong 64 on every Windows");
 
 const std::string initLine = CONNECTOR "initTesra()\n";
 const std::string queryLine = CONNECTOR "getModifiedTesra()\n";
@@ -48,9 +51,9 @@ struct StoreDouble {
 
 StoreDouble store;
 
-const void *exportOf(HMODULE module, const char *moduleName, const char *name)
+const void *exportOf(HMODULE module, const char *moduleName, const std::string &name)
 {
-    FARPROC function = GetProcAddress(module, name);
+    FARPROC function = GetProcAddress(module, name.c_str());
     if (function == nullptr) {
         abortChecks(std::string(moduleName) + " has no export " + name);
     }
@@ -78,48 +81,32 @@ BridgeExports loadBridge()
     lookUp(&store.setUntil, storeModule, "storeDoubleSetUntil");
     lookUp(&store.addMatch, storeModule, "storeDoubleAddMatch");
     lookUp(&store.callLog, storeModule, "storeDoubleCallLog");
-    return {exportOf(bridge, "vrxchdet.dll", "_" CONNECTOR "initTesra@20"),
-            exportOf(bridge, "vrxchdet.dll", "_" CONNECTOR "getModifiedTesra@16"),
-            exportOf(bridge, "vrxchdet.dll", "_" CONNECTOR "termTesra@8")};
+    return {exportOf(bridge, "vrxchdet.dll", exportName(CONNECTOR "initTesra", 5)),
+            exportOf(bridge, "vrxchdet.dll", exportName(CONNECTOR "getModifiedTesra", 4)),
+            exportOf(bridge, "vrxchdet.dll", exportName(CONNECTOR "termTesra", 2))};
 }
 
-uint32_t argument(const void *pointer) { return (uint32_t)(uintptr_t)pointer; }
+uintptr_t argument(const void *pointer) { return reinterpret_cast<uintptr_t>(pointer); }
 
 struct BridgeCall {
-    uint32_t result;
+    uintptr_t result;
     std::string trace;
     FakeException exception;
     std::string log; // the store calls made during this call
 };
 
 // Calls one export and checks what every call must do, whatever it is for.
-BridgeCall runCall(const std::string &name, const void *function, std::initializer_list<uint32_t> arguments)
+BridgeCall runCall(const std::string &name, const void *function, std::initializer_list<uintptr_t> arguments)
 {
     startTrace();
-    CheckedCall call = callWithStackCheck(function, arguments.begin(), (int)arguments.size());
     BridgeCall result;
-    result.result = call.result;
+    result.result = callExport(name, function, arguments);
     result.trace = takeTrace();
     result.exception = takeFakeException();
     result.log = store.callLog();
-    checkEqual(name + ": stack pointer moved by the call (stdcall leaves it in place)", call.stackDifference, 0);
     checkEqual(name + ": JNI used by its rules", takeJniMisuse(), "");
     checkEqual(name + ": string characters released", unreleasedStringChars(), 0);
     return result;
-}
-
-uint32_t addCdecl(uint32_t a, uint32_t b) { return a + b; }
-uint32_t __stdcall addStdcall(uint32_t a, uint32_t b) { return a + b; }
-
-// The stack check itself must tell the two conventions apart.
-void checkStackCheck()
-{
-    const uint32_t arguments[] = {2, 3};
-    CheckedCall cdeclCall = callWithStackCheck(reinterpret_cast<const void *>(&addCdecl), arguments, 2);
-    CheckedCall stdcallCall = callWithStackCheck(reinterpret_cast<const void *>(&addStdcall), arguments, 2);
-    checkEqual("stack check: a cdecl callee leaves its 8 bytes of arguments", cdeclCall.stackDifference, -8);
-    checkEqual("stack check: a stdcall callee removes them", stdcallCall.stackDifference, 0);
-    checkEqual("stack check: the callee's result", (long)(cdeclCall.result + stdcallCall.result), 10);
 }
 
 ChangeMatch makeMatch(uint32_t recordId, uint32_t w0, uint32_t w1, uint32_t w2, uint32_t w3, uint8_t flags)
@@ -231,7 +218,6 @@ int main(int argc, char **argv)
         return 2;
     }
     useTraceFile(argv[1]);
-    checkStackCheck();
     BridgeExports bridge = loadBridge();
     jobject connector = fakeObject("com/kestrum/orlo/connector/VarnexChangeDetectionConnector");
 

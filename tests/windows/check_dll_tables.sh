@@ -2,15 +2,17 @@
 # Reads the export and import tables of a DLL with objdump -p and fails on an
 # export missing from or added to the expected list (by exact name, decoration
 # included, and with no export by ordinal alone), on a required DLL not
-# imported, and on an imported DLL outside the allowed ones.
+# imported, and on an imported DLL outside the allowed ones. Given a VERSION,
+# also fails unless the DLL's version resource gives it as its FileVersion
+# and ProductVersion.
 #
-# usage: check_dll_tables.sh OBJDUMP DLL EXPORTS_FILE REQUIRED_IMPORTS ALLOWED_IMPORT_PATTERNS
+# usage: check_dll_tables.sh OBJDUMP DLL EXPORTS_FILE REQUIRED_IMPORTS ALLOWED_IMPORT_PATTERNS [VERSION]
 #   EXPORTS_FILE            one expected export name a line
 #   REQUIRED_IMPORTS        space-separated DLL names that must be imported
 #   ALLOWED_IMPORT_PATTERNS space-separated shell patterns for other imports
 # DLL names compare without regard to case, as Windows does.
 set -euo pipefail
-objdump=$1 dll=$2 exports_file=$3 required=$4 allowed=$5
+objdump=$1 dll=$2 exports_file=$3 required=$4 allowed=$5 version=${6:-}
 
 tables=$("$objdump" -p "$dll")
 failures=0
@@ -48,6 +50,15 @@ while read -r name; do
   done
   [ $ok -eq 1 ] || fail "unexpected import: $name"
 done <<<"$imported"
+
+if [ -n "$version" ]; then
+  # The resource's texts are UTF-16: each name is followed by its value.
+  resource_texts=$(strings -a -el -n 1 "$dll")
+  for name in FileVersion ProductVersion; do
+    given=$(awk -v name="$name" 'previous == name {print; exit} {previous = $0}' <<<"$resource_texts")
+    [ "$given" = "$version" ] || fail "$name $version missing from the version resource${given:+ (it gives $given)}"
+  done
+fi
 
 echo "exports: $(tr '\n' ' ' <<<"$exported")"
 echo "imports: $(tr '\n' ' ' <<<"$imported")"
