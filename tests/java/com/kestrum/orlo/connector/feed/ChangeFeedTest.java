@@ -143,24 +143,23 @@ class ChangeFeedTest {
 
             // Polls on several threads, and a close among them: each poll runs whole, before or after the close.
             ExecutorService threads = Executors.newFixedThreadPool(4);
-            List<Future<Integer>> pollers = new ArrayList<>();
+            List<Future<?>> pollers = new ArrayList<>();
             for (int i = 0; i < 4; ++i) {
                 pollers.add(threads.submit(() -> {
-                    int polled = 0;
                     try {
-                        for (; polled < 50; ++polled) {
+                        for (int poll = 0; poll < 50; ++poll) {
                             assertEquals(5, feed.poll().changes().size());
                         }
                     } catch (IllegalStateException closed) {
                         assertTrue(closed.getMessage().contains("closed"), closed.getMessage());
                     }
-                    return polled;
+                    return null;
                 }));
             }
             Thread.sleep(50);
             feed.close();
             threads.shutdown();
-            for (Future<Integer> poller : pollers) {
+            for (Future<?> poller : pollers) {
                 poller.get();
             }
         } finally {

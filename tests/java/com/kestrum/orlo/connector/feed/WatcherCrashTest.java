@@ -42,6 +42,7 @@ class WatcherCrashTest {
         Path writes = store.folder.resolve("writes.log");
         long seed = System.nanoTime();
         Random random = new Random(seed);
+        System.err.println("kill points from seed " + seed);
         List<Batch> batches = new ArrayList<>();
         Process writer = store.start(List.of("churn", SampleStore.DATABASE, "--rate", "40", "--seconds", "15", "--seed", "11",
                                              "--log", writes.toString()),
@@ -84,8 +85,8 @@ class WatcherCrashTest {
             twice += reporting.size() > 1 ? 1 : 0;
         }
         long uncommitted = batches.stream().filter(b -> !b.committed()).count();
-        System.err.printf("seed %d: %d batches, %d writes, %d killed between a report and its commit, %d writes reported twice%n",
-                          seed, batches.size(), written.size(), uncommitted, twice);
+        System.err.printf("%d batches, %d writes, %d runs killed between a report and its commit, %d writes reported twice%n",
+                          batches.size(), written.size(), uncommitted, twice);
     }
 
     private static Process startWatcher(Path checkpoint, Path report, int polls) throws IOException {
