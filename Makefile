@@ -5,7 +5,7 @@ PREFIX ?= /usr/local
 export JAVA_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
 
 # What a user installs: the bridge, the local store, its admin command and the jars.
-PRODUCT_TARGETS = vrxchdet ntesra tesra_admin connector change_watcher
+PRODUCT_TARGETS = vrxchdet ntesra tesra_admin connector change_feed change_watcher
 
 .PHONY: deps configure product build test demo install clean
 

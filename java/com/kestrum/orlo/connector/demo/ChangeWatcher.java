@@ -1,34 +1,31 @@
 package com.kestrum.orlo.connector.demo;
 
-import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
+import com.kestrum.orlo.connector.feed.Change;
+import com.kestrum.orlo.connector.feed.ChangeBatch;
+import com.kestrum.orlo.connector.feed.ChangeFeed;
+import com.kestrum.orlo.connector.feed.ChangeFeedException;
 
 import java.io.IOException;
 import java.io.PrintStream;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
-import java.nio.file.StandardCopyOption;
-import java.util.List;
+import java.util.Locale;
 
 /**
- * Watches one database: polls it at a fixed interval and reports each poll's changes.
+ * Watches one database through a change feed: polls it at a fixed interval, reports each batch and
+ * commits it.
  *
- * The end text of each poll is kept in a checkpoint file, replaced atomically after every poll, and
- * a later run starts from it, so no change is missed across a restart. The report goes to standard
- * error; standard output carries the native library's trace.
+ * The feed keeps the end text of the last committed batch in the checkpoint file and a later run starts
+ * from it, so no change is missed across a restart; a batch reported but not committed before a crash is
+ * reported again. The report goes to standard error; standard output carries the native library's trace.
  *
  * Usage: ChangeWatcher DATABASE PASSWORD CHECKPOINT [POLLS] [INTERVAL_MS] [SERVER]
  */
 public final class ChangeWatcher {
-    private final PrintStream report = System.err;
-    private final VarnexChangeDetectionConnector connector = new VarnexChangeDetectionConnector();
-    private final Path checkpoint;
+    private static final PrintStream REPORT = System.err;
 
-    private ChangeWatcher(Path checkpoint) {
-        this.checkpoint = checkpoint;
-    }
+    private ChangeWatcher() {}
 
-    public static void main(String[] args) throws Exception {
+    public static void main(String[] args) throws IOException, InterruptedException {
         if (args.length < 3) {
             System.err.println("usage: ChangeWatcher DATABASE PASSWORD CHECKPOINT [POLLS] [INTERVAL_MS] [SERVER]");
             System.exit(2);
@@ -36,76 +33,59 @@ public final class ChangeWatcher {
         int polls = args.length > 3 ? Integer.parseInt(args[3]) : 5;
         long intervalMillis = args.length > 4 ? Long.parseLong(args[4]) : 1000;
         String server = args.length > 5 ? args[5] : null;
-        new ChangeWatcher(Path.of(args[2])).watch(server, args[0], args[1], polls, intervalMillis);
-    }
-
-    private void watch(String server, String database, String password, int polls, long intervalMillis)
-            throws IOException, InterruptedException {
-        String since = readCheckpoint();
-        report.println(since == null ? "No checkpoint: the first poll reports every record."
-                                     : "Resuming from the checkpoint " + since + ".");
+        ChangeFeed feed;
         try {
-            connector.initTesra(server, database, password);
-        } catch (Exception failure) {
-            report.println("Cannot open " + database + ": " + failure.getMessage());
+            feed = ChangeFeed.open(server, args[0], args[1], Path.of(args[2]));
+        } catch (ChangeFeedException failure) {
+            REPORT.println("Cannot open " + args[0] + ": " + failure.getMessage());
             System.exit(1);
+            return;
         }
-        try {
-            for (int poll = 1; poll <= polls; ++poll) {
-                if (poll > 1) {
-                    Thread.sleep(intervalMillis);
-                }
-                since = pollOnce(poll, since);
-            }
+        try (feed) {
+            watch(feed, polls, intervalMillis);
         } finally {
-            connector.termTesra();
             System.out.flush();
         }
     }
 
-    private String pollOnce(int poll, String since) throws IOException {
-        StringBuffer endText = new StringBuffer();
-        List<String> entries;
-        try {
-            entries = connector.getModifiedTesra(since, endText);
-        } catch (Exception failure) {
-            report.printf("poll %d since %s failed: %s%n", poll, describe(since), failure.getMessage());
-            return since;
+    private static void watch(ChangeFeed feed, int polls, long intervalMillis)
+            throws IOException, InterruptedException {
+        REPORT.println(feed.committedUntil() == null ? "No checkpoint: the first poll reports every record."
+                                                     : "Resuming from the checkpoint " + feed.committedUntil() + ".");
+        for (int poll = 1; poll <= polls; ++poll) {
+            if (poll > 1) {
+                Thread.sleep(intervalMillis);
+            }
+            ChangeBatch batch;
+            try {
+                batch = feed.poll();
+            } catch (ChangeFeedException failure) {
+                REPORT.printf("poll %d since %s failed: %s%n", poll, describe(feed.committedUntil()),
+                              failure.getMessage());
+                continue;
+            }
+            report(poll, batch);
+            feed.commit(batch);
         }
-        report.printf("poll %d since %s: %d change%s, until %s%n", poll, describe(since), entries.size(),
-                      entries.size() == 1 ? "" : "s", endText);
-        for (String entry : entries) {
-            report.println("    " + readable(entry));
+    }
+
+    private static void report(int poll, ChangeBatch batch) {
+        int count = batch.changes().size();
+        if (batch.resync()) {
+            REPORT.printf("poll %d: history purged, every record from the beginning: %d change%s, until %s%n", poll,
+                          count, count == 1 ? "" : "s", batch.until());
+        } else {
+            REPORT.printf("poll %d since %s: %d change%s, until %s%n", poll, describe(batch.since()), count,
+                          count == 1 ? "" : "s", batch.until());
         }
-        writeCheckpoint(endText.toString());
-        return endText.toString();
+        for (Change change : batch.changes()) {
+            REPORT.printf("    record %-8s %-8s universal id %s%n",
+                          Long.toHexString(change.recordId()).toUpperCase(Locale.ROOT),
+                          change.deleted() ? "deleted" : "changed", change.universalId());
+        }
     }
 
     private static String describe(String since) {
         return since == null ? "the beginning" : since;
-    }
-
-    /** "UNIVERSALID:RECORDID:NOR" becomes "record 2A  changed  (universal id ...)". */
-    static String readable(String entry) {
-        String[] parts = entry.split(":");
-        if (parts.length != 3) {
-            return entry;
-        }
-        String state = parts[2].equals("DEL") ? "deleted" : "changed";
-        return String.format("record %-8s %-8s universal id %s", parts[1], state, parts[0]);
-    }
-
-    private String readCheckpoint() throws IOException {
-        if (!Files.exists(checkpoint)) {
-            return null;
-        }
-        String text = Files.readString(checkpoint, StandardCharsets.UTF_8).trim();
-        return text.isEmpty() ? null : text;
-    }
-
-    private void writeCheckpoint(String endText) throws IOException {
-        Path temporary = checkpoint.resolveSibling(checkpoint.getFileName() + ".tmp");
-        Files.writeString(temporary, endText + "\n", StandardCharsets.UTF_8);
-        Files.move(temporary, checkpoint, StandardCopyOption.ATOMIC_MOVE, StandardCopyOption.REPLACE_EXISTING);
     }
 }

@@ -2,12 +2,8 @@ package com.kestrum.orlo.connector.tests;
 
 import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
 
-import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
-import java.time.LocalDate;
-import java.time.LocalDateTime;
-import java.time.format.DateTimeFormatter;
 import java.util.ArrayList;
 import java.util.HashMap;
 import java.util.List;
@@ -22,15 +18,8 @@ import java.util.Random;
  * Usage: PollingTest TESRA_ADMIN WORK_FOLDER [MIN_POLLS] [WRITERS] [RATE] [SECONDS]
  */
 public final class PollingTest {
-    private static final long TICKS_PER_DAY = 8_640_000L;
-    private static final long FIRST_EPOCH_DAY = LocalDate.of(1, 1, 1).toEpochDay();
-    private static final DateTimeFormatter END_TEXT = DateTimeFormatter.ofPattern("uuuu-MM-dd HH:mm:ss");
-
     /** One poll: the span [start, end) in store time and what it reported, record by record. */
     private record Poll(long start, long end, Map<Long, String> states, int entryCount) {}
-
-    /** One committed write, as its writer logged it. */
-    private record Write(String operation, long recordId, long stamp) {}
 
     private final Checks checks = new Checks();
 
@@ -77,9 +66,9 @@ public final class PollingTest {
         poll(connector, since, polls, universalIds);
         connector.termTesra();
 
-        List<Write> writes = new ArrayList<>();
+        List<SampleStore.Write> writes = new ArrayList<>();
         for (Path log : logs) {
-            writes.addAll(readLog(log));
+            writes.addAll(SampleStore.writesIn(log));
         }
         checks.isTrue("at least " + minPolls + " polls while writing: " + polls.size(), polls.size() > minPolls);
         checks.isTrue("the writers wrote", writes.size() > rate * writerCount);
@@ -100,43 +89,21 @@ public final class PollingTest {
             checks.check("universal id stays the record's", known == null || known.equals(parts[0]),
                          "record " + parts[1] + ": " + known + " then " + parts[0]);
         }
-        long start = since == null ? 0 : storeTime(since);
-        long end = storeTime(endText.toString());
+        long start = since == null ? 0 : SampleStore.storeTime(since);
+        long end = SampleStore.storeTime(endText.toString());
         checks.check("polls follow one another", end >= start, since + " then " + endText);
         polls.add(new Poll(start, end, states, entries.size()));
         return endText.toString();
     }
 
-    /** "YYYY-MM-DD HH:MM:SS.hh0" as day number * hundredths per day + hundredths of the day. */
-    static long storeTime(String text) {
-        LocalDateTime time = LocalDateTime.parse(text.substring(0, text.length() - 4), END_TEXT);
-        long hundredths = Long.parseLong(text.substring(text.length() - 3, text.length() - 1));
-        long day = time.toLocalDate().toEpochDay() - FIRST_EPOCH_DAY + 1;
-        return day * TICKS_PER_DAY + time.toLocalTime().toSecondOfDay() * 100L + hundredths;
-    }
-
-    /** Lines "OPERATION RECORDID_HEX DATE TIME DAY TICKS". */
-    private static List<Write> readLog(Path log) throws IOException {
-        List<Write> writes = new ArrayList<>();
-        for (String line : Files.readAllLines(log)) {
-            String[] words = line.trim().split("\\s+");
-            if (words.length != 6) {
-                throw new IllegalStateException("unexpected writer log line: " + line);
-            }
-            long stamp = Long.parseLong(words[4]) * TICKS_PER_DAY + Long.parseLong(words[5]);
-            writes.add(new Write(words[0], Long.parseLong(words[1], 16), stamp));
-        }
-        return writes;
-    }
-
-    private void verify(List<Poll> polls, List<Write> writes) {
+    private void verify(List<Poll> polls, List<SampleStore.Write> writes) {
         List<Map<Long, String>> expected = new ArrayList<>();
         for (int i = 0; i < polls.size(); ++i) {
             expected.add(new HashMap<>());
         }
         int missedSpans = 0;
         int onEndTime = 0;
-        for (Write write : writes) {
+        for (SampleStore.Write write : writes) {
             int index = pollHolding(polls, write.stamp());
             if (index < 0) {
                 ++missedSpans;
