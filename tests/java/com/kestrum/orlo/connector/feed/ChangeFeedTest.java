@@ -185,7 +185,7 @@ class ChangeFeedTest {
 
         VarnexChangeDetectionConnector addsABadEntry = new VarnexChangeDetectionConnector() {
             @Override
-            public Vector<String> getModifiedTesra(String since, StringBuffer endText) {
+            public Vector<String> getModifiedTesra(String since, StringBuffer endText) throws Exception {
                 Vector<String> entries = super.getModifiedTesra(since, endText);
                 entries.add(universalId + ":6:MOD");
                 return entries;
@@ -209,18 +209,12 @@ class ChangeFeedTest {
         }
 
         @Override
-        public Vector<String> getModifiedTesra(String since, StringBuffer endText) {
+        public Vector<String> getModifiedTesra(String since, StringBuffer endText) throws Exception {
             if (++calls <= lockedCalls) {
-                // The native method throws this checked exception without declaring it; so does this one.
-                throw LockedAtFirst.<RuntimeException>undeclared(new Exception(
-                    "Native call QRVSearch failed with error: code 336, 'The database stayed locked by another process'"));
+                throw new Exception(
+                    "Native call QRVSearch failed with error: code 336, 'The database stayed locked by another process'");
             }
             return super.getModifiedTesra(since, endText);
-        }
-
-        @SuppressWarnings("unchecked")
-        private static <T extends Throwable> T undeclared(Throwable failure) throws T {
-            throw (T) failure;
         }
     }
 }

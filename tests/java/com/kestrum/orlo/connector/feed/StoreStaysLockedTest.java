@@ -37,7 +37,7 @@ class StoreStaysLockedTest {
         int calls;
 
         @Override
-        public Vector<String> getModifiedTesra(String since, StringBuffer endText) {
+        public Vector<String> getModifiedTesra(String since, StringBuffer endText) throws Exception {
             ++calls;
             return super.getModifiedTesra(since, endText);
         }
