@@ -85,13 +85,13 @@ public final class ChangeWatcher {
         return since == null ? "the beginning" : since;
     }
 
-    /** "UNIVERSALID:RECORDID:NOR" becomes "record 2A  changed  (universal id ...)". */
+    /** "UNIVERSALID:RECORDID:NOR" becomes "record 2A  added or changed  (universal id ...)". */
     static String readable(String entry) {
         String[] parts = entry.split(":");
         if (parts.length != 3) {
             return entry;
         }
-        String state = parts[2].equals("DEL") ? "deleted" : "changed";
+        String state = parts[2].equals("DEL") ? "deleted" : "added or changed";
         return String.format("record %-8s %-8s universal id %s", parts[1], state, parts[0]);
     }
 
