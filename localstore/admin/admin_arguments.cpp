@@ -1,30 +1,69 @@
 #include "admin/admin_arguments.h"
 
-namespace tesra::admin {
+#include <algorithm>
 
-Arguments::Arguments(const std::vector<std::string> &words, const std::set<std::string> &allowedOptions,
-                     const std::set<std::string> &switches) {
+namespace tesra::admin {
+namespace {
+
+const Option *findOption(const std::vector<Option> &options, const std::string &name) {
+    const auto found = std::find_if(options.begin(), options.end(), [&](const Option &o) { return o.name == name; });
+    return found == options.end() ? nullptr : &*found;
+}
+
+bool isHelp(const std::string &word) { return word == "-h" || word == "--help"; }
+
+bool looksLikeOption(const std::string &word) { return word.size() > 1 && word[0] == '-'; }
+
+std::string wordCount(size_t count) { return std::to_string(count) + (count == 1 ? " word" : " words"); }
+
+}  // namespace
+
+bool Arguments::asksForHelp(const std::vector<std::string> &words, const std::vector<Option> &options) {
+    for (size_t i = 0; i < words.size(); ++i) {
+        if (isHelp(words[i])) return true;
+        if (words[i].rfind("--", 0) != 0 || words[i].find('=') != std::string::npos) continue;
+        const Option *option = findOption(options, words[i].substr(2));
+        if (option != nullptr && option->takesValue()) ++i;  // its value, whatever it looks like
+    }
+    return false;
+}
+
+Arguments::Arguments(const std::vector<std::string> &words, const std::vector<Option> &options,
+                     const std::string &operands, size_t minimumOperands, size_t maximumOperands) {
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string &word = words[i];
-        if (word.size() < 3 || word.compare(0, 2, "--") != 0) {
-            positional_.push_back(word);
+        if (!looksLikeOption(word)) {
+            operands_.push_back(word);
             continue;
         }
-        const std::string name = word.substr(2);
-        if (switches.count(name) != 0) {
+        const size_t equals = word.find('=');
+        // Only the spelled name is ever quoted back: the value may be a password.
+        const std::string spelled = word.substr(0, equals);
+        const std::string name = spelled.rfind("--", 0) == 0 ? spelled.substr(2) : std::string();
+        const Option *option = name.empty() ? nullptr : findOption(options, name);
+        if (option == nullptr) throw UsageError("unknown option " + spelled);
+        if (values_.count(name) != 0 || switches_.count(name) != 0) throw UsageError("--" + name + " is given twice");
+        if (!option->takesValue()) {
+            if (equals != std::string::npos) throw UsageError("--" + name + " takes no value");
             switches_.insert(name);
-        } else if (allowedOptions.count(name) != 0) {
-            if (i + 1 >= words.size()) throw UsageError("--" + name + " needs a value");
-            options_[name] = words[++i];
+        } else if (equals != std::string::npos) {
+            values_[name] = word.substr(equals + 1);
         } else {
-            throw UsageError("unknown option --" + name);
+            if (i + 1 >= words.size()) throw UsageError("--" + name + " needs a value " + option->valueName);
+            values_[name] = words[++i];
         }
+    }
+    // Operands are counted, not quoted: a misplaced password must not be echoed.
+    if (operands_.size() < minimumOperands) throw UsageError("expected " + operands);
+    if (operands_.size() > maximumOperands) {
+        throw UsageError("expected only " + operands + "; " + wordCount(operands_.size() - maximumOperands) +
+                         " too many");
     }
 }
 
 std::optional<std::string> Arguments::option(const std::string &name) const {
-    const auto found = options_.find(name);
-    if (found == options_.end()) return std::nullopt;
+    const auto found = values_.find(name);
+    if (found == values_.end()) return std::nullopt;
     return found->second;
 }
 
@@ -42,7 +81,7 @@ std::optional<uint64_t> Arguments::number(const std::string &name, uint64_t mini
 
 uint64_t parseNumber(const std::string &text, const std::string &what, uint64_t minimum, uint64_t maximum) {
     if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) {
-        throw UsageError(what + " must be a number, not '" + text + "'");
+        throw UsageError(what + " must be a decimal number, not '" + text + "'");
     }
     const uint64_t value = std::stoull(text);
     if (value < minimum || value > maximum) {

@@ -10,21 +10,34 @@
 
 namespace tesra::admin {
 
-// A mistake in the command line; reported with the usage hint.
+// A mistake in the command line (exit status 2). The message never repeats a
+// value given to an option, so a password cannot end up in it.
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-// The words after the subcommand: positional words, "--name value" options
-// and "--name" switches.
+// An option a command accepts, as its help describes it.
+struct Option {
+    std::string name;       // without the leading dashes
+    std::string valueName;  // shown in the help, e.g. "N"; empty for a switch
+    std::string meaning;
+
+    bool takesValue() const { return !valueName.empty(); }
+};
+
+// The words after the command: operands, "--name value" or "--name=value"
+// options and "--name" switches, each option at most once.
 class Arguments {
 public:
-    // switches: the option names that take no value.
-    Arguments(const std::vector<std::string> &words, const std::set<std::string> &allowedOptions,
-              const std::set<std::string> &switches);
+    // operands: how the help names them, for messages. Throws UsageError.
+    Arguments(const std::vector<std::string> &words, const std::vector<Option> &options,
+              const std::string &operands, size_t minimumOperands, size_t maximumOperands);
 
-    const std::vector<std::string> &positional() const { return positional_; }
+    // True when -h or --help appears where an option may stand.
+    static bool asksForHelp(const std::vector<std::string> &words, const std::vector<Option> &options);
+
+    const std::vector<std::string> &operands() const { return operands_; }
     std::optional<std::string> option(const std::string &name) const;
     std::string required(const std::string &name) const;
     // A non-negative decimal number within [minimum, maximum].
@@ -32,8 +45,8 @@ public:
     bool has(const std::string &name) const { return switches_.count(name) != 0; }
 
 private:
-    std::vector<std::string> positional_;
-    std::map<std::string, std::string> options_;
+    std::vector<std::string> operands_;
+    std::map<std::string, std::string> values_;
     std::set<std::string> switches_;
 };
 

@@ -5,7 +5,8 @@
 #include <random>
 #include <thread>
 
-#include "admin/admin_commands.h"
+#include "admin/command.h"
+#include "admin/progress.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
 
@@ -51,23 +52,25 @@ Operation chooseOperation(std::mt19937_64 &random, bool hasPresentRecord) {
     }
 }
 
-}  // namespace
-
-int churnCommand(const std::vector<std::string> &words) {
-    const Arguments arguments(words, {"ini", "rate", "seconds", "seed", "log"}, {});
-    if (!arguments.option("rate") || !arguments.option("seconds")) throw UsageError("churn needs --rate and --seconds");
-    const uint64_t rate = *arguments.number("rate", 1, 100000);
-    const uint64_t seconds = *arguments.number("seconds", 1, 86400);
+int runChurn(const Arguments &arguments) {
+    const uint64_t rate = parseNumber(arguments.required("rate"), "--rate", 1, 100000);
+    const uint64_t seconds = parseNumber(arguments.required("seconds"), "--seconds", 1, 86400);
     std::mt19937_64 random(arguments.number("seed", 0, UINT64_MAX).value_or(std::random_device{}()));
     auto database = openNamedDatabase(arguments);
     WriteLog log(arguments.option("log"));
 
+    const uint64_t planned = rate * seconds;
+    Progress progress("churn", "writes", planned, arguments.has("progress"), std::chrono::seconds(seconds));
     const auto start = std::chrono::steady_clock::now();
-    const uint64_t total = rate * seconds;
+    const auto deadline = start + std::chrono::seconds(seconds);
     uint64_t counts[3] = {0, 0, 0};
     uint64_t skipped = 0;
-    for (uint64_t i = 0; i < total; ++i) {
-        std::this_thread::sleep_until(start + std::chrono::microseconds(i * 1000000 / rate));
+    uint64_t attempted = 0;
+    // Each write has its due time; when the writes fall behind, the deadline still ends the run.
+    for (; attempted < planned; ++attempted) {
+        std::this_thread::sleep_until(start + std::chrono::microseconds(attempted * 1000000 / rate));
+        if (std::chrono::steady_clock::now() >= deadline) break;
+        progress.update(attempted);
         const std::optional<uint32_t> target = database->pickPresentRecord(random);
         const Operation operation = chooseOperation(random, target.has_value());
         try {
@@ -86,8 +89,38 @@ int churnCommand(const std::vector<std::string> &words) {
         }
         ++counts[static_cast<int>(operation)];
     }
-    std::cout << "churn: " << counts[0] << " added, " << counts[1] << " changed, " << counts[2] << " deleted, " << skipped << " skipped\n";
+    progress.finish(attempted);
+    const uint64_t reached = attempted / seconds;
+    std::cout << "churn: " << counts[0] << " added, " << counts[1] << " changed, " << counts[2] << " deleted, "
+              << skipped << " skipped; " << reached << " writes per second over " << seconds << " s\n";
+    if (attempted < planned) {
+        std::cout.flush();
+        std::cerr << "tesra-admin: churn: warning: reached " << reached << " writes per second of the " << rate
+                  << " asked for; the database could not keep up\n";
+    }
     return 0;
+}
+
+}  // namespace
+
+Command churnCommand() {
+    return {"churn",
+            {"DB --rate R --seconds S [--seed N] [--log FILE] [--ini PATH]"},
+            "Adds, changes and deletes records of database DB at a steady rate, for testing pollers.",
+            "one database name DB",
+            1,
+            1,
+            {{"rate", "R", "writes per second, 1 to 100000 (required)"},
+             {"seconds", "S", "how long to run, 1 to 86400 (required)"},
+             {"seed", "N", "seed of the random choices, to repeat a run (decimal)"},
+             {"log", "FILE", "append a line per write to FILE, flushed once the write is committed"},
+             kIniOption,
+             kProgressOption},
+            std::string("The run ends after S seconds even when the writes cannot keep up. The last line\n"
+                        "counts the writes and gives the rate reached; a warning on standard error tells\n"
+                        "when it fell short of R.\n") +
+                kDatabaseHelp,
+            runChurn};
 }
 
 }  // namespace tesra::admin

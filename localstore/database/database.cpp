@@ -88,14 +88,26 @@ void Database::create(const std::string &path) {
             throw StoreError(TESRA_ERR_FILE_EXISTS, "cannot create '" + path + "'");
         }
         std::remove(temporary.c_str());
+    } catch (const StoreError &error) {
+        removeDatabaseFiles(temporary);
+        // The message would name the temporary file.
+        if (error.status() == TESRA_ERR_FILE_EXISTS) throw;
+        throw StoreError(error.status(), "cannot create database '" + path +
+                                             "'; check that its folder exists and that you may write there");
     } catch (...) {
         removeDatabaseFiles(temporary);
         throw;
     }
 }
 
+std::string recordIdText(uint32_t recordId) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%08X", recordId);
+    return text;
+}
+
 std::unique_ptr<Database> Database::open(const std::string &path) {
-    if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "no database '" + path + "'");
+    if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "database '" + path + "' does not exist");
     auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
     configure(*connection);
     const std::string notOurs = "'" + path + "' is not a database of this store";
@@ -145,7 +157,7 @@ void Database::recordWrite(StampValue stamp, int64_t sequence) {
 bool Database::isPresent(uint32_t recordId) {
     SqliteStatement row(*connection_, "SELECT deleted FROM records WHERE record_id = ?1");
     row.bind(1, recordId);
-    if (!row.step()) throw StoreError(TESRA_ERR_NO_SUCH_RECORD, "no record " + std::to_string(recordId));
+    if (!row.step()) throw StoreError(TESRA_ERR_NO_SUCH_RECORD, "no record " + recordIdText(recordId));
     return row.integer(0) == 0;
 }
 
@@ -174,12 +186,16 @@ RecordWrite Database::addRecord(uint16_t recordClass, const std::string &title) 
     return addRecords(1, recordClass, title).front();
 }
 
-std::vector<RecordWrite> Database::addRecords(size_t count, uint16_t recordClass, const std::string &title) {
+std::vector<RecordWrite> Database::addRecords(size_t count, uint16_t recordClass, const std::string &title,
+                                              const std::function<void(size_t)> &progress) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     WriteTransaction transaction(*connection_);
     std::vector<RecordWrite> writes;
     writes.reserve(count);
-    for (size_t i = 0; i < count; ++i) writes.push_back(insertRecord(recordClass, title));
+    for (size_t i = 0; i < count; ++i) {
+        writes.push_back(insertRecord(recordClass, title));
+        if (progress) progress(i + 1);
+    }
     transaction.commit();
     return writes;
 }
@@ -187,7 +203,7 @@ std::vector<RecordWrite> Database::addRecords(size_t count, uint16_t recordClass
 RecordWrite Database::changeRecord(uint32_t recordId, const std::optional<std::string> &title) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     WriteTransaction transaction(*connection_);
-    if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + std::to_string(recordId) + " is deleted");
+    if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + recordIdText(recordId) + " is deleted");
     const auto [stamp, sequence] = nextWrite(readState());
     SqliteStatement update(*connection_,
                            "UPDATE records SET modified = ?1, write_seq = ?2, title = coalesce(?3, title) "
@@ -203,7 +219,7 @@ RecordWrite Database::changeRecord(uint32_t recordId, const std::optional<std::s
 RecordWrite Database::deleteRecord(uint32_t recordId) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     WriteTransaction transaction(*connection_);
-    if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + std::to_string(recordId) + " is already deleted");
+    if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + recordIdText(recordId) + " is already deleted");
     const auto [stamp, sequence] = nextWrite(readState());
     SqliteStatement(*connection_,
                     "UPDATE records SET deleted = 1, modified = ?1, write_seq = ?2, title = '' WHERE record_id = ?3")

@@ -26,6 +26,9 @@ enum RecordClass : uint16_t {
 
 constexpr uint32_t kMaxRecordId = 0xFFFFFFFFu;
 
+// A record id as the store shows it everywhere: eight hexadecimal digits.
+std::string recordIdText(uint32_t recordId);
+
 struct RecordWrite {
     uint32_t recordId;
     StampValue stamp;  // the write's modification time, assigned under the write lock
@@ -70,7 +73,9 @@ public:
     RecordWrite changeRecord(uint32_t recordId, const std::optional<std::string> &title = std::nullopt);
     RecordWrite deleteRecord(uint32_t recordId);
     // Adds count records in one transaction, each its own write; returns them.
-    std::vector<RecordWrite> addRecords(size_t count, uint16_t recordClass, const std::string &title);
+    // progress, if given, is told the number added so far after each record.
+    std::vector<RecordWrite> addRecords(size_t count, uint16_t recordClass, const std::string &title,
+                                        const std::function<void(size_t)> &progress = nullptr);
     // A present record chosen at random, if any.
     std::optional<uint32_t> pickPresentRecord(std::mt19937_64 &random);
     // Up to count distinct present records chosen at random.

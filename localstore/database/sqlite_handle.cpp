@@ -5,26 +5,50 @@
 
 namespace tesra {
 
-void checkSqlite(sqlite3 *connection, int result, const char *what) {
-    if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
-    const std::string detail = std::string(what) + ": " +
-                               (connection != nullptr ? sqlite3_errmsg(connection) : sqlite3_errstr(result));
+namespace {
+
+StoreStatus statusOf(int result) {
     switch (result & 0xFF) {
         case SQLITE_BUSY:
-        case SQLITE_LOCKED: throw StoreError(TESRA_ERR_DATABASE_LOCKED, detail);
-        case SQLITE_NOTADB: throw StoreError(TESRA_ERR_NOT_A_DATABASE, detail);
-        case SQLITE_CANTOPEN: throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, detail);
-        default: throw StoreError(TESRA_ERR_DATABASE_IO, detail);
+        case SQLITE_LOCKED: return TESRA_ERR_DATABASE_LOCKED;
+        case SQLITE_NOTADB: return TESRA_ERR_NOT_A_DATABASE;
+        case SQLITE_CANTOPEN: return TESRA_ERR_NO_SUCH_DATABASE;
+        default: return TESRA_ERR_DATABASE_IO;
     }
+}
+
+// What happened and what to do, in the store's words.
+const char *reasonOf(int result) {
+    switch (result & 0xFF) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED: return "is locked by another program; try again once it has finished";
+        case SQLITE_NOTADB: return "is not a database of this store";
+        case SQLITE_CANTOPEN: return "cannot be opened; check that it exists and that you may read and write it";
+        case SQLITE_READONLY: return "cannot be written; check the permissions of the file and of its folder";
+        case SQLITE_FULL: return "cannot grow: the disk is full";
+        case SQLITE_CORRUPT: return "is damaged; restore it from a copy or create it anew";
+        default: return "could not be read or written; check the disk and the file's permissions";
+    }
+}
+
+[[noreturn]] void throwFailure(int result, const std::string &path) {
+    throw StoreError(statusOf(result), "database '" + path + "' " + reasonOf(result));
+}
+
+}  // namespace
+
+void checkSqlite(sqlite3 *connection, int result) {
+    if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
+    const char *path = connection != nullptr ? sqlite3_db_filename(connection, "main") : nullptr;
+    throwFailure(result, path != nullptr ? path : "");
 }
 
 SqliteConnection::SqliteConnection(const std::string &path, int flags) {
     const int result = sqlite3_open_v2(path.c_str(), &connection_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (result != SQLITE_OK) {
-        const std::string message = "cannot open '" + path + "': " + sqlite3_errstr(result);
         sqlite3_close(connection_);
         connection_ = nullptr;
-        checkSqlite(nullptr, result, message.c_str());
+        throwFailure(result, path);
     }
     sqlite3_extended_result_codes(connection_, 1);
 }
@@ -32,31 +56,30 @@ SqliteConnection::SqliteConnection(const std::string &path, int flags) {
 SqliteConnection::~SqliteConnection() { sqlite3_close(connection_); }
 
 void SqliteConnection::execute(const char *sql) {
-    checkSqlite(connection_, sqlite3_exec(connection_, sql, nullptr, nullptr, nullptr), sql);
+    checkSqlite(connection_, sqlite3_exec(connection_, sql, nullptr, nullptr, nullptr));
 }
 
 SqliteStatement::SqliteStatement(const SqliteConnection &connection, const char *sql)
     : connection_(connection.get()) {
-    checkSqlite(connection_, sqlite3_prepare_v2(connection_, sql, -1, &statement_, nullptr), sql);
+    checkSqlite(connection_, sqlite3_prepare_v2(connection_, sql, -1, &statement_, nullptr));
 }
 
 SqliteStatement::~SqliteStatement() { sqlite3_finalize(statement_); }
 
 SqliteStatement &SqliteStatement::bind(int index, int64_t value) {
-    checkSqlite(connection_, sqlite3_bind_int64(statement_, index, value), "bind");
+    checkSqlite(connection_, sqlite3_bind_int64(statement_, index, value));
     return *this;
 }
 
 SqliteStatement &SqliteStatement::bind(int index, const std::string &value) {
     checkSqlite(connection_,
-                sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT),
-                "bind");
+                sqlite3_bind_text(statement_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT));
     return *this;
 }
 
 bool SqliteStatement::step() {
     const int result = sqlite3_step(statement_);
-    checkSqlite(connection_, result, "step");
+    checkSqlite(connection_, result);
     return result == SQLITE_ROW;
 }
 

@@ -7,8 +7,9 @@
 
 namespace tesra {
 
-// Throws StoreError for an SQLite result code other than OK, ROW or DONE.
-void checkSqlite(sqlite3 *connection, int result, const char *what);
+// Throws StoreError for an SQLite result code other than OK, ROW or DONE,
+// naming the connection's database file.
+void checkSqlite(sqlite3 *connection, int result);
 
 // An open SQLite connection.
 class SqliteConnection {

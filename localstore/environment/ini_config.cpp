@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 namespace tesra {
 namespace {
@@ -45,7 +46,9 @@ std::optional<IniConfig> IniConfig::load(const std::string &path) {
 IniConfig IniConfig::parse(const std::string &text, const std::string &directory) {
     IniConfig config;
     config.directory_ = directory;
-    std::istringstream lines(text);
+    // Editors on some systems start a UTF-8 file with a byte-order mark.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    std::istringstream lines(text.starts_with(kByteOrderMark) ? text.substr(kByteOrderMark.size()) : text);
     std::string line;
     while (std::getline(lines, line)) {
         line = trimmed(line);

@@ -1,67 +1,61 @@
 #include "time/calendar.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 namespace tesra {
 namespace {
 
-// Days from 1970-01-01 to the given date (proleptic Gregorian).
-int64_t daysFromUnixEpoch(int year, int month, int day) {
-    const int64_t y = year - (month <= 2 ? 1 : 0);
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yearOfEra = y - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
+namespace chrono = std::chrono;
 
-CivilDate dateFromUnixDays(int64_t days) {
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-    const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-    const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-    const int year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
-    return {year, month, day};
-}
-
-// Day number of 1970-01-01.
+// Day number of 1970-01-01, the first day of chrono::sys_days.
 constexpr int64_t kUnixEpochDay = 719163;
+static_assert(chrono::sys_days{chrono::year{1970} / 1 / 1} - chrono::sys_days{chrono::year{1} / 1 / 1} ==
+              chrono::days{kUnixEpochDay - kFirstDay});
+
+chrono::sys_days sysDaysOf(const CivilDate &date) {
+    return chrono::year{date.year} / chrono::month{static_cast<unsigned>(date.month)} /
+           chrono::day{static_cast<unsigned>(date.day)};
+}
 
 }  // namespace
 
-bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool isLeapYear(int year) { return chrono::year{year}.is_leap(); }
 
 int daysInMonth(int year, int month) {
-    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (month < 1 || month > 12) return 0;
-    return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+    const auto last = chrono::year{year} / chrono::month{static_cast<unsigned>(month)} / chrono::last;
+    return static_cast<int>(static_cast<unsigned>(last.day()));
 }
 
 bool isValidDate(const CivilDate &date) {
-    return date.year >= 1 && date.year <= 9999 && date.month >= 1 && date.month <= 12 && date.day >= 1 &&
-           date.day <= daysInMonth(date.year, date.month);
+    // chrono keeps a day or month in a byte, so out-of-range values are refused before it sees them.
+    if (date.year < 1 || date.year > 9999 || date.month < 1 || date.month > 12 || date.day < 1 || date.day > 31) {
+        return false;
+    }
+    return chrono::year_month_day{chrono::year{date.year}, chrono::month{static_cast<unsigned>(date.month)},
+                                  chrono::day{static_cast<unsigned>(date.day)}}
+        .ok();
 }
 
 uint32_t dayNumberOf(const CivilDate &date) {
-    return static_cast<uint32_t>(daysFromUnixEpoch(date.year, date.month, date.day) + kUnixEpochDay);
+    return static_cast<uint32_t>(sysDaysOf(date).time_since_epoch().count() + kUnixEpochDay);
 }
 
 CivilDate dateOfDayNumber(uint32_t dayNumber) {
-    return dateFromUnixDays(static_cast<int64_t>(dayNumber) - kUnixEpochDay);
+    const chrono::year_month_day date{chrono::sys_days{chrono::days{static_cast<int64_t>(dayNumber) - kUnixEpochDay}}};
+    return {static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+            static_cast<int>(static_cast<unsigned>(date.day()))};
 }
 
 int weekdayOf(uint32_t dayNumber) {
-    // Day 1 (0001-01-01) was a Monday.
-    return static_cast<int>(dayNumber % 7) + 1;
+    const chrono::weekday weekday{chrono::sys_days{chrono::days{static_cast<int64_t>(dayNumber) - kUnixEpochDay}}};
+    return static_cast<int>(weekday.c_encoding()) + 1;
 }
 
 int dayOfYearOf(const CivilDate &date) {
-    return static_cast<int>(dayNumberOf(date) - dayNumberOf({date.year, 1, 1})) + 1;
+    return static_cast<int>((sysDaysOf(date) - chrono::sys_days{chrono::year{date.year} / 1 / 1}).count()) + 1;
 }
 
 bool isValidStamp(const StoreTimestamp &stamp) {

@@ -2,7 +2,10 @@
 #include <regex>
 #include <sstream>
 
+#include "database/sqlite_handle.h"
+#include "identity/id_file.h"
 #include "status/status_codes.h"
+#include "status/store_error.h"
 #include "store_fixture.h"
 
 namespace tesra::testing {
@@ -16,13 +19,25 @@ struct CommandResult {
 
 class AdminCommandTest : public ::testing::Test {
 protected:
-    // Runs tesra-admin with the words, each quoted for the shell.
-    CommandResult admin(const std::vector<std::string> &words) {
+    AdminCommandTest() { writeFile(passwordFile_, "pw\n"); }
+
+    // Runs tesra-admin with the words, each quoted for the shell, and the
+    // input on standard input (not a terminal).
+    CommandResult admin(const std::vector<std::string> &words, const std::string &input = "") {
         std::string command = TESRA_ADMIN_PATH;
         for (const std::string &word : words) command += " '" + word + "'";
-        const std::string out = directory_ / "stdout", err = directory_ / "stderr";
-        const int status = std::system((command + " >" + out + " 2>" + err).c_str());
+        const std::string in = directory_ / "stdin", out = directory_ / "stdout", err = directory_ / "stderr";
+        writeFile(in, input);
+        const int status = std::system((command + " <" + in + " >" + out + " 2>" + err).c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    }
+
+    // setup of site_ with the password from a file, and the words added.
+    void setupSite(std::vector<std::string> words = {}) {
+        words.insert(words.begin(), {"setup", site_, "--user", "Ada", "--password-file", passwordFile_,
+                                     "--iterations", "5"});
+        const CommandResult result = admin(words);
+        ASSERT_EQ(result.exitCode, 0) << result.errors;
     }
 
     std::vector<std::string> lines(const std::string &text) {
@@ -36,10 +51,11 @@ protected:
     std::string site_ = directory_ / "site";
     std::string ini_ = directory_ / "site/tesra.ini";
     ScopedEnvironment noIni_{"TESRA_INI", std::nullopt};
+    std::string passwordFile_ = directory_ / "password";
 };
 
 TEST_F(AdminCommandTest, SetupAddAndListMakeADatabaseTheLibraryCanRead) {
-    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--records", "2", "--iterations", "5"}).exitCode, 0);
+    setupSite({"--records", "2"});
     EXPECT_TRUE(std::filesystem::is_regular_file(site_ + "/user.id"));
     EXPECT_TRUE(std::filesystem::is_regular_file(site_ + "/data/main.tdb"));
 
@@ -75,7 +91,7 @@ TEST_F(AdminCommandTest, SetupAddAndListMakeADatabaseTheLibraryCanRead) {
 }
 
 TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
-    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5"}).exitCode, 0);
+    setupSite();
     const std::vector<std::vector<std::string>> mistakes = {
         {"bogus"},
         {},
@@ -88,8 +104,8 @@ TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
         {"purge", "main.tdb", "--ini", ini_, "--before", "2024-02-30 00:00:00"},
         {"create-db", "main.tdb", "--ini", ini_},
         {"list", "main.tdb", "--ini", directory_ / "missing.ini"},
-        {"create-id", site_ + "/user.id", "--user", "Ada", "--password", "x"},
-        {"setup", site_, "--user", "Ada", "--password", "pw"},
+        {"create-id", site_ + "/user.id", "--user", "Ada", "--password-file", passwordFile_},
+        {"setup", site_, "--user", "Ada", "--password-file", passwordFile_},
         {"churn", "main.tdb", "--ini", ini_, "--rate", "0", "--seconds", "1"},
     };
     for (const auto &words : mistakes) {
@@ -104,14 +120,15 @@ TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
 
 TEST_F(AdminCommandTest, FailedSetupLeavesNothingBehind) {
     const CommandResult result =
-        admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5", "--database", "../escape.tdb"});
+        admin({"setup", site_, "--user", "Ada", "--password-file", passwordFile_, "--iterations", "5", "--database",
+               "../escape.tdb"});
     EXPECT_NE(result.exitCode, 0);
     EXPECT_FALSE(std::filesystem::exists(site_)) << "setup must remove what it made";
     EXPECT_FALSE(std::filesystem::exists(directory_ / "escape.tdb"));
 }
 
 TEST_F(AdminCommandTest, PurgeMakesOlderPollsResynchronise) {
-    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5", "--records", "4"}).exitCode, 0);
+    setupSite({"--records", "4"});
     ASSERT_EQ(admin({"delete", "main.tdb", "--ini", ini_, "--random", "2", "--seed", "1"}).exitCode, 0);
     const CommandResult purged = admin({"purge", "main.tdb", "--ini", ini_, "--before", "9999-01-01 00:00:00"});
     ASSERT_EQ(purged.exitCode, 0) << purged.errors;
@@ -119,6 +136,155 @@ TEST_F(AdminCommandTest, PurgeMakesOlderPollsResynchronise) {
     EXPECT_EQ(lines(admin({"list", "main.tdb", "--ini", ini_, "--deleted"}).output).size(), 2u);
     EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("purged before 9999-01-01 00:00:00.00"),
               std::string::npos);
+}
+
+TEST_F(AdminCommandTest, EveryCommandExplainsItselfAndTheVersionIsPrinted) {
+    for (const std::string command :
+         {"setup", "create-id", "create-db", "add", "change", "delete", "list", "info", "purge", "churn"}) {
+        const CommandResult help = admin({command, "--help"});
+        EXPECT_EQ(help.exitCode, 0) << command;
+        EXPECT_EQ(help.output.rfind("usage: tesra-admin " + command + " ", 0), 0u) << help.output;
+        EXPECT_NE(help.output.find("Exit status: 0"), std::string::npos) << command;
+        EXPECT_EQ(admin({command, "-h"}).output, help.output) << command;
+        EXPECT_EQ(admin({"help", command}).output, help.output) << command;
+        // help wins over anything else on the line
+        EXPECT_EQ(admin({command, "--bogus", "-h"}).exitCode, 0) << command;
+    }
+    EXPECT_NE(admin({"change", "--help"}).output.find("RECORD_ID is hexadecimal"), std::string::npos);
+    EXPECT_NE(admin({"list", "--help"}).output.find("Directory of the configuration"), std::string::npos);
+    EXPECT_NE(admin({"add", "--help"}).output.find("--count N"), std::string::npos);
+
+    const CommandResult version = admin({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(std::regex_match(version.output, std::regex("tesra-admin \\d+\\.\\d+\\.\\d+\n"))) << version.output;
+
+    const CommandResult nothing = admin({});
+    EXPECT_EQ(nothing.exitCode, 2);
+    EXPECT_NE(nothing.output.find("  churn "), std::string::npos) << "the usage lists the commands";
+    EXPECT_EQ(admin({"--help"}).output, nothing.output);
+    EXPECT_EQ(admin({"help", "bogus"}).exitCode, 2);
+}
+
+TEST_F(AdminCommandTest, WordsNotUnderstoodAreRefusedAndNameEqualsValueIsUnderstood) {
+    setupSite();
+    for (const auto &words : std::vector<std::vector<std::string>>{
+             {"list", "main.tdb", "--ini", ini_, "extra"},
+             {"list", "main.tdb", "--ini", ini_, "--deleted", "yes"},
+             {"list", "main.tdb", "--ini", ini_, "--deleted=yes"},
+             {"add", "main.tdb", "--ini", ini_, "--count", "1", "--count", "2"},
+             {"info", "main.tdb", "--ini", ini_, "-x"},
+             {"change", "main.tdb", "--ini", ini_, "1", "--random", "1"},
+         }) {
+        const CommandResult result = admin(words);
+        EXPECT_EQ(result.exitCode, 2) << words[words.size() - 1];
+        EXPECT_NE(result.errors.find("tesra-admin " + words[0] + " --help"), std::string::npos) << result.errors;
+    }
+    const CommandResult added = admin({"add", "main.tdb", "--ini=" + ini_, "--count=2", "--title=Two words"});
+    ASSERT_EQ(added.exitCode, 0) << added.errors;
+    EXPECT_EQ(lines(added.output).size(), 2u);
+    EXPECT_NE(admin({"list", "main.tdb", "--ini", ini_}).output.find("present Two words"), std::string::npos);
+}
+
+TEST_F(AdminCommandTest, PasswordsComeFromAFileOrStandardInputAndAreNeverRepeated) {
+    const std::string secret = "Sesame-4711";
+    const std::string idFile = directory_ / "ada.id";
+    ASSERT_EQ(admin({"create-id", idFile, "--user", "Ada", "--password-stdin", "--iterations", "5"}, secret + "\n").exitCode, 0);
+    std::string user;
+    EXPECT_EQ(verifyIdFile(idFile, secret, user), TESRA_OK);
+    writeFile(passwordFile_, secret + "\r\n");
+    ASSERT_EQ(admin({"create-id", idFile + "2", "--user", "Ada", "--password-file", passwordFile_, "--iterations=5"}).exitCode, 0);
+    EXPECT_EQ(verifyIdFile(idFile + "2", secret, user), TESRA_OK) << "the line end is not part of the password";
+
+    const std::vector<std::vector<std::string>> refused = {
+        {"create-id", idFile + "3", "--user", "Ada", "--password=" + secret, "--password-stdin"},
+        {"create-id", idFile + "3", "--user", "Ada", "--pasword=" + secret},
+        {"create-id", idFile + "3", "--user", "Ada", secret},
+        {"create-id", idFile + "3", "--user", "Ada", "--password=" + secret, "--iterations", "0"},
+        {"create-id", idFile + "3", "--user", "Ada"},
+    };
+    for (const auto &words : refused) {
+        const CommandResult result = admin(words);
+        EXPECT_EQ(result.exitCode, 2) << result.errors;
+        EXPECT_EQ(result.errors.find(secret), std::string::npos) << result.errors;
+    }
+    EXPECT_NE(admin({"create-id", idFile + "3", "--user", "Ada"}).errors.find("--password-file"), std::string::npos)
+        << "without a terminal to ask at, the message names the safe options";
+    EXPECT_EQ(admin({"create-id", idFile + "3", "--user", "Ada", "--password-file", directory_ / "absent"}).exitCode, 1);
+    EXPECT_EQ(admin({"create-id", idFile + "3", "--user", "Ada", "--password-stdin"}, "").exitCode, 1);
+    EXPECT_FALSE(std::filesystem::exists(idFile + "3"));
+}
+
+TEST_F(AdminCommandTest, MessagesGiveRecordIdsInHexadecimalAndNoInternals) {
+    setupSite({"--records", "2"});
+    const CommandResult absentRecord = admin({"change", "main.tdb", "--ini", ini_, "99"});
+    EXPECT_EQ(absentRecord.exitCode, 1);
+    EXPECT_NE(absentRecord.errors.find("no record 00000099"), std::string::npos) << absentRecord.errors;
+    ASSERT_EQ(admin({"delete", "main.tdb", "--ini", ini_, "0x2"}).exitCode, 0);
+    EXPECT_NE(admin({"delete", "main.tdb", "--ini", ini_, "2"}).errors.find("record 00000002 is already deleted"),
+              std::string::npos);
+
+    writeFile(site_ + "/data/junk.tdb", std::string(4096, 'x'));
+    writeFile(directory_ / "elsewhere.ini", "Directory=" + directory_ / "no-such-folder" + "\n");
+    const std::vector<std::vector<std::string>> failing = {
+        {"list", "junk.tdb", "--ini", ini_},
+        {"list", "absent.tdb", "--ini", ini_},
+        {"create-db", "new.tdb", "--ini", directory_ / "elsewhere.ini"},
+    };
+    for (const auto &words : failing) {
+        const CommandResult result = admin(words);
+        EXPECT_EQ(result.exitCode, 1) << result.errors;
+        EXPECT_NE(result.errors.find(words[1]), std::string::npos) << "names the database: " << result.errors;
+        for (const char *internal : {".tmp-", "sqlite", "SQLite", "unable to open", "file is not a database"}) {
+            EXPECT_EQ(result.errors.find(internal), std::string::npos) << result.errors;
+        }
+    }
+
+    // A lock held too long is told as the store sees it, not as the statement that waited.
+    SqliteConnection connection(site_ + "/data/main.tdb", SQLITE_OPEN_READWRITE);
+    try {
+        checkSqlite(connection.get(), SQLITE_BUSY);
+        FAIL() << "a busy database is a failure";
+    } catch (const StoreError &error) {
+        EXPECT_EQ(error.status(), TESRA_ERR_DATABASE_LOCKED);
+        EXPECT_EQ(std::string(error.what()), "database '" + site_ + "/data/main.tdb' is locked by another program; "
+                                             "try again once it has finished");
+    }
+}
+
+TEST_F(AdminCommandTest, ProgressGoesToStandardErrorAndChurnKeepsToItsTime) {
+    setupSite();
+    const CommandResult quiet = admin({"add", "main.tdb", "--ini", ini_, "--count", "300"});
+    ASSERT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.errors, "") << "no progress when standard error is not a terminal";
+    const CommandResult shown = admin({"add", "main.tdb", "--ini", ini_, "--count", "300", "--progress"});
+    ASSERT_EQ(shown.exitCode, 0);
+    EXPECT_EQ(lines(shown.output).size(), 300u);
+    const auto progressLines = lines(shown.errors);
+    ASSERT_FALSE(progressLines.empty());
+    EXPECT_EQ(progressLines.back().rfind("add: 300 of 300 records (100%), ", 0), 0u) << shown.errors;
+
+    const std::string log = directory_ / "writes.log";
+    const CommandResult steady = admin({"churn", "main.tdb", "--ini", ini_, "--rate", "5", "--seconds", "1"});
+    ASSERT_EQ(steady.exitCode, 0) << steady.errors;
+    EXPECT_TRUE(std::regex_match(steady.output, std::regex("churn: \\d+ added, \\d+ changed, \\d+ deleted, \\d+ skipped; "
+                                                           "5 writes per second over 1 s\n")))
+        << steady.output;
+    EXPECT_EQ(steady.errors, "");
+    // Far more than a disk commits in a second: the run still ends after it, and says so.
+    const CommandResult tooFast =
+        admin({"churn", "main.tdb", "--ini", ini_, "--rate", "100000", "--seconds", "1", "--log", log});
+    ASSERT_EQ(tooFast.exitCode, 0) << tooFast.errors;
+    EXPECT_LT(lines(readFile(log)).size(), 100000u);
+    EXPECT_NE(tooFast.errors.find("tesra-admin: churn: warning: reached "), std::string::npos) << tooFast.errors;
+    EXPECT_NE(tooFast.errors.find("of the 100000 asked for"), std::string::npos) << tooFast.errors;
+}
+
+TEST_F(AdminCommandTest, ConfigurationStartingWithAByteOrderMarkIsRead) {
+    setupSite();
+    const std::string ini = site_ + "/bom.ini";
+    writeFile(ini, "\xEF\xBB\xBF" "Directory=data\n");
+    const CommandResult result = admin({"info", "main.tdb", "--ini", ini});
+    EXPECT_EQ(result.exitCode, 0) << result.errors;
 }
 
 }  // namespace

@@ -81,7 +81,7 @@ public final class ChangeWatcher {
         for (Change change : batch.changes()) {
             REPORT.printf("    record %-8s %-8s universal id %s%n",
                           Long.toHexString(change.recordId()).toUpperCase(Locale.ROOT),
-                          change.deleted() ? "deleted" : "changed", change.universalId());
+                          change.deleted() ? "deleted" : "added or changed", change.universalId());
         }
     }
 

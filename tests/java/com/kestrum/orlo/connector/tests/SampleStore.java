@@ -47,8 +47,9 @@ public final class SampleStore {
                 }
             }
         }
-        store.run(List.of("setup", store.folder.toString(), "--user", "Test User", "--password", PASSWORD,
-                          "--database", DATABASE, "--iterations", "10", "--records", Integer.toString(records)));
+        store.run(List.of("setup", store.folder.toString(), "--user", "Test User", "--password-stdin",
+                          "--database", DATABASE, "--iterations", "10", "--records", Integer.toString(records)),
+                  PASSWORD + "\n");
         return store;
     }
 
@@ -56,7 +57,7 @@ public final class SampleStore {
         List<String> words = new ArrayList<>(List.of(arguments));
         words.add("--ini");
         words.add(ini.toString());
-        return run(words);
+        return run(words, "");
     }
 
     public Process start(List<String> arguments, Path output) throws IOException {
@@ -98,11 +99,15 @@ public final class SampleStore {
         return writes;
     }
 
-    private String run(List<String> arguments) throws IOException, InterruptedException {
+    /** Runs the admin command with {@code input} on its standard input. */
+    private String run(List<String> arguments, String input) throws IOException, InterruptedException {
         List<String> command = new ArrayList<>();
         command.add(admin.toString());
         command.addAll(arguments);
         Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        try (var stdin = process.getOutputStream()) {
+            stdin.write(input.getBytes(StandardCharsets.UTF_8));
+        }
         String output = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
         if (process.waitFor() != 0) {
             throw new IllegalStateException(String.join(" ", command) + " failed:\n" + output);

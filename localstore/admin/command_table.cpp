@@ -1,0 +1,13 @@
+#include "admin/command.h"
+
+namespace tesra::admin {
+
+const std::vector<Command> &allCommands() {
+    static const std::vector<Command> commands = {
+        setupCommand(), createIdCommand(), createDbCommand(), addCommand(),   changeCommand(),
+        deleteCommand(), listCommand(),    infoCommand(),     purgeCommand(), churnCommand(),
+    };
+    return commands;
+}
+
+}  // namespace tesra::admin

@@ -1,0 +1,212 @@
+// add, change, delete, list, info and purge: reading and writing the records of a database.
+#include <cstdio>
+#include <functional>
+#include <iostream>
+#include <random>
+
+#include "admin/command.h"
+#include "admin/progress.h"
+#include "status/status_codes.h"
+#include "status/store_error.h"
+
+namespace tesra::admin {
+namespace {
+
+constexpr uint64_t kMaxRecordsAtOnce = 100000000;
+
+const char *const kWriteLineHelp =
+    "Each write prints a line: OPERATION RECORD_ID YYYY-MM-DD HH:MM:SS.hh DAY HUNDREDTHS,\n"
+    "the time the write was stamped with, then that stamp's two words in decimal.\n";
+
+std::string isoText(StampValue value) {
+    char text[32];
+    formatIsoStamp(value, text);
+    return text;
+}
+
+std::string hex(uint32_t value, int digits) {
+    char text[12];
+    std::snprintf(text, sizeof text, "%0*X", digits, value);
+    return text;
+}
+
+uint16_t parseClass(const std::string &text) {
+    const bool isHex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (!isHex) return static_cast<uint16_t>(parseNumber(text, "--class", 1, 0xFFFF));
+    const std::string digits = text.substr(2);
+    if (digits.empty() || digits.size() > 4 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos ||
+        std::stoul(digits, nullptr, 16) == 0) {
+        throw UsageError("--class must be a non-zero 16-bit number");
+    }
+    return static_cast<uint16_t>(std::stoul(digits, nullptr, 16));
+}
+
+int runAdd(const Arguments &arguments) {
+    const auto count = arguments.number("count", 1, kMaxRecordsAtOnce).value_or(1);
+    const uint16_t recordClass =
+        arguments.option("class") ? parseClass(*arguments.option("class")) : uint16_t{kClassDocument};
+    auto database = openNamedDatabase(arguments);
+    Progress progress("add", "records", count, arguments.has("progress"));
+    const auto writes = database->addRecords(count, recordClass, arguments.option("title").value_or("Document"),
+                                             [&](size_t done) { progress.update(done); });
+    progress.finish(count);
+    for (const RecordWrite &write : writes) std::cout << writeLine("add", write) << "\n";
+    return 0;
+}
+
+// change and delete: listed record ids, or --random N present records.
+int modifyRecords(const Arguments &arguments, const char *operation,
+                  const std::function<RecordWrite(Database &, uint32_t)> &modify) {
+    std::vector<uint32_t> ids;
+    const auto randomCount = arguments.number("random", 1, kMaxRecordsAtOnce);
+    if (randomCount && arguments.operands().size() != 1) throw UsageError("give record ids or --random, not both");
+    if (!randomCount && arguments.operands().size() < 2) throw UsageError("expected record ids or --random N");
+    if (arguments.option("seed") && !randomCount) throw UsageError("--seed goes with --random");
+    for (size_t i = 1; i < arguments.operands().size(); ++i) ids.push_back(parseRecordId(arguments.operands()[i]));
+    const auto seed = arguments.number("seed", 0, UINT64_MAX);
+
+    auto database = openNamedDatabase(arguments);
+    if (randomCount) {
+        std::mt19937_64 random(seed.value_or(std::random_device{}()));
+        ids = database->pickPresentRecords(*randomCount, random);
+    }
+    Progress progress(operation, "records", ids.size(), arguments.has("progress"));
+    for (size_t i = 0; i < ids.size(); ++i) {
+        try {
+            std::cout << writeLine(operation, modify(*database, ids[i])) << "\n";
+        } catch (const StoreError &error) {
+            if (error.status() != TESRA_ERR_NO_SUCH_RECORD) throw;
+            throw StoreError(error.status(), std::string(error.what()) + "; tesra-admin list " +
+                                                 arguments.operands().front() + " --deleted shows the records");
+        }
+        progress.update(i + 1);
+    }
+    progress.finish(ids.size());
+    return 0;
+}
+
+int runList(const Arguments &arguments) {
+    auto database = openNamedDatabase(arguments);
+    database->listRecords(arguments.has("deleted"), [](const RecordRow &row) {
+        // The universal identifier as change entries write it: word 1 before word 0 of each stamp.
+        std::cout << recordIdText(row.recordId) << " " << hex(row.universalId[1], 8) << hex(row.universalId[0], 8)
+                  << hex(row.universalId[3], 8) << hex(row.universalId[2], 8) << " " << hex(row.recordClass, 4)
+                  << " " << isoText(row.modified) << " " << (row.deleted ? "deleted" : "present");
+        if (!row.title.empty()) std::cout << " " << row.title;
+        std::cout << "\n";
+    });
+    return 0;
+}
+
+int runInfo(const Arguments &arguments) {
+    auto database = openNamedDatabase(arguments);
+    const DatabaseState state = database->state();
+    auto stampOrNever = [](StampValue value) { return value == 0 ? std::string("never") : isoText(value); };
+    std::cout << "file          " << database->path() << "\nlast until    " << stampOrNever(state.lastUntil)
+              << "\nlast write    " << stampOrNever(state.lastWrite) << "\nwrites        " << state.writeSequence
+              << "\npurged before " << stampOrNever(state.purgeCutoff) << "\n";
+    return 0;
+}
+
+int runPurge(const Arguments &arguments) {
+    const std::string before = arguments.required("before");
+    StampValue cutoff = 0;
+    if (!parseIsoStamp(before.c_str(), cutoff)) throw UsageError("--before must be \"YYYY-MM-DD HH:MM:SS\", not '" + before + "'");
+    auto database = openNamedDatabase(arguments);
+    const int64_t removed = database->purgeDeletedBefore(cutoff);
+    std::cout << "purged " << removed << " deletion records before " << isoText(cutoff) << "\n";
+    return 0;
+}
+
+std::vector<Option> modifyOptions() {
+    return {{"random", "N", "pick N present records at random instead of listing RECORD_IDs"},
+            {"seed", "S", "seed of the random choice, to repeat it (decimal)"},
+            kIniOption,
+            kProgressOption};
+}
+
+}  // namespace
+
+Command addCommand() {
+    return {"add",
+            {"DB [--count N] [--class C] [--title T] [--ini PATH]"},
+            "Adds records to database DB, in one transaction.",
+            "one database name DB",
+            1,
+            1,
+            {{"count", "N", "how many records to add (default 1)"},
+             {"class", "C", "the record class, decimal or 0x hexadecimal (default 1, a document)"},
+             {"title", "T", "the records' title (default Document)"},
+             kIniOption,
+             kProgressOption},
+            std::string(kWriteLineHelp) + kDatabaseHelp,
+            runAdd};
+}
+
+Command changeCommand() {
+    return {"change",
+            {"DB RECORD_ID... [--ini PATH]", "DB --random N [--seed S] [--ini PATH]"},
+            "Changes present records of database DB, each in a write of its own.",
+            "DB and the RECORD_IDs",
+            1,
+            kAnyNumber,
+            modifyOptions(),
+            std::string(kWriteLineHelp) + kRecordIdHelp + kDatabaseHelp,
+            [](const Arguments &arguments) { return modifyRecords(
+                arguments, "change", [](Database &database, uint32_t id) { return database.changeRecord(id); }); }};
+}
+
+Command deleteCommand() {
+    return {"delete",
+            {"DB RECORD_ID... [--ini PATH]", "DB --random N [--seed S] [--ini PATH]"},
+            "Deletes present records of database DB, each in a write of its own; a deletion record stays.",
+            "DB and the RECORD_IDs",
+            1,
+            kAnyNumber,
+            modifyOptions(),
+            std::string(kWriteLineHelp) + kRecordIdHelp + kDatabaseHelp,
+            [](const Arguments &arguments) { return modifyRecords(
+                arguments, "delete", [](Database &database, uint32_t id) { return database.deleteRecord(id); }); }};
+}
+
+Command listCommand() {
+    return {"list",
+            {"DB [--deleted] [--ini PATH]"},
+            "Lists the present records of database DB.",
+            "one database name DB",
+            1,
+            1,
+            {{"deleted", "", "list deletion records too"}, kIniOption},
+            std::string("One line per record: RECORD_ID, universal id (32 hexadecimal digits), class,\n"
+                        "modification time (UTC), present or deleted, title.\n") +
+                kDatabaseHelp,
+            runList};
+}
+
+Command infoCommand() {
+    return {"info",
+            {"DB [--ini PATH]"},
+            "Shows the file of database DB, its last search and write times and its purge time.",
+            "one database name DB",
+            1,
+            1,
+            {kIniOption},
+            kDatabaseHelp,
+            runInfo};
+}
+
+Command purgeCommand() {
+    return {"purge",
+            {"DB --before \"YYYY-MM-DD HH:MM:SS\" [--ini PATH]"},
+            "Removes the deletion records of database DB older than a time.",
+            "one database name DB",
+            1,
+            1,
+            {{"before", "TIME", "the cut-off in UTC, \"YYYY-MM-DD HH:MM:SS\" (required)"}, kIniOption},
+            std::string("Searches since a time before the cut-off are then told to start again from the\n"
+                        "beginning.\n") +
+                kDatabaseHelp,
+            runPurge};
+}
+
+}  // namespace tesra::admin
