@@ -30,7 +30,7 @@ class WatcherCrashTest {
     private static final String END_TEXT = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}";
     private static final Pattern BATCH = Pattern.compile("poll \\d+ since (the beginning|" + END_TEXT + "): \\d+ changes?, until ("
                                                          + END_TEXT + ")");
-    private static final Pattern RECORD = Pattern.compile(" {4}record ([0-9A-F]+) +(changed|deleted) +universal id [0-9A-F]{32}");
+    private static final Pattern RECORD = Pattern.compile(" {4}record ([0-9A-F]+) +(added or changed|deleted) +universal id [0-9A-F]{32}");
 
     /** A batch as a watcher run reported it; committed when the checkpoint moved to its end. */
     private record Batch(int run, long start, long end, Set<Long> records, boolean committed) {}
