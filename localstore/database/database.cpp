@@ -98,6 +98,8 @@ std::unique_ptr<Database> Database::open(const std::string &path) {
     if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "no database '" + path + "'");
     auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
     configure(*connection);
+    auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
+    configure(*searchConnection);
     const std::string notOurs = "'" + path + "' is not a database of this store";
     try {
         SqliteStatement applicationId(*connection, "PRAGMA application_id");
@@ -112,11 +114,12 @@ std::unique_ptr<Database> Database::open(const std::string &path) {
         if (error.status() == TESRA_ERR_DATABASE_LOCKED) throw;
         throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs);
     }
-    return std::unique_ptr<Database>(new Database(path, std::move(connection)));
+    return std::unique_ptr<Database>(new Database(path, std::move(connection), std::move(searchConnection)));
 }
 
-Database::Database(const std::string &path, std::unique_ptr<SqliteConnection> connection)
-    : path_(path), connection_(std::move(connection)) {}
+Database::Database(const std::string &path, std::unique_ptr<SqliteConnection> connection,
+                   std::unique_ptr<SqliteConnection> searchConnection)
+    : path_(path), connection_(std::move(connection)), searchConnection_(std::move(searchConnection)) {}
 
 DatabaseState Database::readState() {
     SqliteStatement meta(*connection_,
@@ -132,6 +135,11 @@ DatabaseState Database::state() {
 
 std::pair<StampValue, int64_t> Database::nextWrite(const DatabaseState &state) {
     const StampValue stamp = std::max({clockNow(), state.lastUntil, state.lastWrite});
+    // A search's until must be able to rise above the stamp; kLatestStamp is the highest it can be.
+    if (stamp >= kLatestStamp) {
+        throw StoreError(TESRA_ERR_STAMPS_EXHAUSTED,
+                         "no write can be stamped after the last timestamp (9999-12-31 23:59:59.99) in '" + path_ + "'");
+    }
     return {stamp, state.writeSequence + 1};
 }
 

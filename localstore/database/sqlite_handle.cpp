@@ -78,4 +78,17 @@ void WriteTransaction::commit() {
     open_ = false;
 }
 
+ReadSnapshot::ReadSnapshot(SqliteConnection &connection) : connection_(connection) {
+    connection_.execute("BEGIN DEFERRED");
+    try {
+        // a deferred transaction takes its snapshot at its first read
+        SqliteStatement(connection_, "SELECT count(*) FROM sqlite_master").run();
+    } catch (...) {
+        sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+ReadSnapshot::~ReadSnapshot() { sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
+
 }  // namespace tesra
