@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <set>
 
 #include "environment/atomic_file.h"
 #include "environment/store_clock.h"
+#include "environment/system_error.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
 
@@ -72,30 +74,38 @@ void configure(SqliteConnection &connection) {
 
 void Database::create(const std::string &path) {
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
-    const std::string temporary = temporaryNameFor(path);
+    // Built in a folder only this user can enter, so that no link planted
+    // beside the database (or its journal) can redirect the new files.
+    const std::string folder = makePrivateDirectoryBeside(path);
+    const std::string temporary = folder + "/new.tdb";
     try {
         {
-            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW);
             configure(connection);
+            connection.execute("PRAGMA synchronous = FULL");
             connection.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
             connection.execute("PRAGMA journal_mode = WAL");
             WriteTransaction transaction(connection);
             connection.execute(kSchema);
             transaction.commit();
         }
-        // link() refuses to replace a file created meanwhile
-        if (::link(temporary.c_str(), path.c_str()) != 0) {
-            throw StoreError(TESRA_ERR_FILE_EXISTS, "cannot create '" + path + "'");
-        }
-        std::remove(temporary.c_str());
+        syncToDisk(temporary);
+        linkIntoPlace(temporary, path);
     } catch (...) {
         removeDatabaseFiles(temporary);
+        ::rmdir(folder.c_str());
         throw;
     }
+    removeDatabaseFiles(temporary);
+    ::rmdir(folder.c_str());
 }
 
 std::unique_ptr<Database> Database::open(const std::string &path) {
     if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "no database '" + path + "'");
+    // Searches write too; SQLite would report a read-only file as one it cannot open.
+    if (::access(path.c_str(), W_OK) != 0) {
+        throw StoreError(statusOfSystemError(errno, TESRA_ERR_READ_ONLY), "'" + path + "' cannot be written");
+    }
     auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
     configure(*connection);
     auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
@@ -111,7 +121,10 @@ std::unique_ptr<Database> Database::open(const std::string &path) {
             throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs + " (format version)");
         }
     } catch (const StoreError &error) {
-        if (error.status() == TESRA_ERR_DATABASE_LOCKED) throw;
+        // conditions of the machine, not of the file's content
+        for (StoreStatus passed : {TESRA_ERR_DATABASE_LOCKED, TESRA_ERR_READ_ONLY, TESRA_ERR_DISK_FULL, TESRA_ERR_TOO_MANY_FILES}) {
+            if (error.status() == passed) throw;
+        }
         throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs);
     }
     return std::unique_ptr<Database>(new Database(path, std::move(connection), std::move(searchConnection)));

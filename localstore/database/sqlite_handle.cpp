@@ -1,30 +1,44 @@
 #include "database/sqlite_handle.h"
 
+#include "environment/system_error.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
 
 namespace tesra {
 
-void checkSqlite(sqlite3 *connection, int result, const char *what) {
-    if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
-    const std::string detail = std::string(what) + ": " +
-                               (connection != nullptr ? sqlite3_errmsg(connection) : sqlite3_errstr(result));
+namespace {
+
+StoreStatus statusOfSqlite(int result, int systemError) {
     switch (result & 0xFF) {
         case SQLITE_BUSY:
-        case SQLITE_LOCKED: throw StoreError(TESRA_ERR_DATABASE_LOCKED, detail);
-        case SQLITE_NOTADB: throw StoreError(TESRA_ERR_NOT_A_DATABASE, detail);
-        case SQLITE_CANTOPEN: throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, detail);
-        default: throw StoreError(TESRA_ERR_DATABASE_IO, detail);
+        case SQLITE_LOCKED: return TESRA_ERR_DATABASE_LOCKED;
+        case SQLITE_NOTADB: return TESRA_ERR_NOT_A_DATABASE;
+        case SQLITE_READONLY: return TESRA_ERR_READ_ONLY;
+        case SQLITE_FULL: return TESRA_ERR_DISK_FULL;
+        case SQLITE_CANTOPEN: return statusOfSystemError(systemError, TESRA_ERR_NO_SUCH_DATABASE);
+        default: return statusOfSystemError(systemError, TESRA_ERR_DATABASE_IO);
     }
+}
+
+[[noreturn]] void throwSqlite(int result, int systemError, const std::string &detail) {
+    throw StoreError(statusOfSqlite(result, systemError), detail);
+}
+
+}  // namespace
+
+void checkSqlite(sqlite3 *connection, int result, const char *what) {
+    if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
+    throwSqlite(result, sqlite3_system_errno(connection), std::string(what) + ": " + sqlite3_errmsg(connection));
 }
 
 SqliteConnection::SqliteConnection(const std::string &path, int flags) {
     const int result = sqlite3_open_v2(path.c_str(), &connection_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (result != SQLITE_OK) {
+        const int systemError = connection_ != nullptr ? sqlite3_system_errno(connection_) : 0;
         const std::string message = "cannot open '" + path + "': " + sqlite3_errstr(result);
         sqlite3_close(connection_);
         connection_ = nullptr;
-        checkSqlite(nullptr, result, message.c_str());
+        throwSqlite(result, systemError, message);
     }
     sqlite3_extended_result_codes(connection_, 1);
 }
