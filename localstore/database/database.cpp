@@ -151,7 +151,7 @@ std::pair<StampValue, int64_t> Database::nextWrite(const DatabaseState &state) {
     // A search's until must be able to rise above the stamp; kLatestStamp is the highest it can be.
     if (stamp >= kLatestStamp) {
         throw StoreError(TESRA_ERR_STAMPS_EXHAUSTED,
-                         "no write can be stamped after the last timestamp (9999-12-31 23:59:59.99) in '" + path_ + "'");
+                         "the store's clock has reached the last timestamp (9999-12-31 23:59:59.99); no write can be stamped in '" + path_ + "'");
     }
     return {stamp, state.writeSequence + 1};
 }
