@@ -18,7 +18,7 @@ StoreStatus storeOpenDatabase(const char *path, StoreHandle *handle) {
     return guarded([&]() -> StoreStatus {
         Runtime &state = runtime();
         std::lock_guard<std::mutex> lock(state.mutex);
-        if (auto fault = state.faultFor("storeOpenDatabase")) return fault->status;
+        if (auto fault = injectedFault("storeOpenDatabase")) return fault->status;
         if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
         if (path == nullptr || handle == nullptr) return TESRA_ERR_NULL_ARGUMENT;
         if (!state.userName) return TESRA_ERR_NO_IDENTITY;
@@ -49,7 +49,7 @@ StoreStatus storeSearch(StoreHandle databaseHandle, StoreHandle formula, const c
         {
             Runtime &state = runtime();
             std::lock_guard<std::mutex> lock(state.mutex);
-            request.fault = state.faultFor("storeSearch");
+            request.fault = injectedFault("storeSearch");
             if (request.fault && !request.fault->afterMatches) return request.fault->status;
             if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
             if (since == nullptr || callback == nullptr || until == nullptr) return TESRA_ERR_NULL_ARGUMENT;

@@ -3,6 +3,7 @@
 
 #include "api/api_guard.h"
 #include "environment/faults.h"
+#include "environment/store_clock.h"
 #include "identity/id_file.h"
 #include "runtime/runtime.h"
 #include "status/status_text.h"
@@ -25,7 +26,8 @@ void copyCut(const std::string &source, char *target, size_t targetSize) {
 // databases stay. Calls do not nest: one storeTerm shuts down.
 StoreStatus storeInit(int, char **) {
     return guarded([]() -> StoreStatus {
-        if (auto fault = injectedFault("storeInit", nullptr)) return fault->status;
+        if (auto fault = injectedFault("storeInit")) return fault->status;
+        clockOffset();  // refuses a malformed offset now rather than at the first write
         auto config = IniConfig::load(defaultIniPath());
         if (!config) return TESRA_ERR_INI_UNREADABLE;
         Runtime &state = runtime();
@@ -65,7 +67,7 @@ StoreStatus storeSwitchIdentity(const char *idFilePath, const char *password, ch
         Runtime &state = runtime();
         {
             std::lock_guard<std::mutex> lock(state.mutex);
-            if (auto fault = state.faultFor("storeSwitchIdentity")) return fault->status;
+            if (auto fault = injectedFault("storeSwitchIdentity")) return fault->status;
             if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
         }
         if (idFilePath == nullptr || password == nullptr) return TESRA_ERR_NULL_ARGUMENT;

@@ -45,12 +45,6 @@ void fillFields(TimeFieldsLayout &fields, const StoreTimestamp &stamp) {
     fields.stamp = stamp;
 }
 
-std::optional<InjectedFault> faultFor(const char *operation) {
-    Runtime &state = runtime();
-    std::lock_guard<std::mutex> lock(state.mutex);
-    return state.faultFor(operation);
-}
-
 }  // namespace
 
 void storeReadRegionalSettings(RegionalSettings *settings, uint16_t settingsSize) {
@@ -64,7 +58,7 @@ void storeReadRegionalSettings(RegionalSettings *settings, uint16_t settingsSize
 StoreStatus storeTextToStamp(const RegionalSettings *settings, const void *, const char **text, uint16_t maxLength,
                              StoreTimestamp *stamp) {
     return guarded([&]() -> StoreStatus {
-        if (auto fault = faultFor("storeTextToStamp")) return fault->status;
+        if (auto fault = injectedFault("storeTextToStamp")) return fault->status;
         if (text == nullptr || *text == nullptr || stamp == nullptr) return TESRA_ERR_NULL_ARGUMENT;
         return readStampText(layoutOf(settings), text, maxLength, *stamp);
     });

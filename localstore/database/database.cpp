@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <set>
 
 #include "environment/atomic_file.h"
 #include "environment/store_clock.h"
+#include "environment/system_error.h"
 #include "status/status_codes.h"
+#include "status/status_text.h"
 #include "status/store_error.h"
 
 namespace tesra {
@@ -72,32 +75,36 @@ void configure(SqliteConnection &connection) {
 
 void Database::create(const std::string &path) {
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
-    const std::string temporary = temporaryNameFor(path);
+    // Built in a folder only this user can enter, so that no link planted
+    // beside the database (or its journal) can redirect the new files.
+    const std::string folder = makePrivateDirectoryBeside(path);
+    const std::string temporary = folder + "/new.tdb";
     try {
         {
-            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW);
             configure(connection);
+            connection.execute("PRAGMA synchronous = FULL");
             connection.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
             connection.execute("PRAGMA journal_mode = WAL");
             WriteTransaction transaction(connection);
             connection.execute(kSchema);
             transaction.commit();
         }
-        // link() refuses to replace a file created meanwhile
-        if (::link(temporary.c_str(), path.c_str()) != 0) {
-            throw StoreError(TESRA_ERR_FILE_EXISTS, "cannot create '" + path + "'");
-        }
-        std::remove(temporary.c_str());
+        syncToDisk(temporary);
+        linkIntoPlace(temporary, path);
     } catch (const StoreError &error) {
         removeDatabaseFiles(temporary);
-        // The message would name the temporary file.
+        ::rmdir(folder.c_str());
         if (error.status() == TESRA_ERR_FILE_EXISTS) throw;
-        throw StoreError(error.status(), "cannot create database '" + path +
-                                             "'; check that its folder exists and that you may write there");
+        // The engine's message would name the temporary file.
+        throw StoreError(error.status(), "cannot create database '" + path + "': " + statusText(error.status()));
     } catch (...) {
         removeDatabaseFiles(temporary);
+        ::rmdir(folder.c_str());
         throw;
     }
+    removeDatabaseFiles(temporary);
+    ::rmdir(folder.c_str());
 }
 
 std::string recordIdText(uint32_t recordId) {
@@ -108,8 +115,15 @@ std::string recordIdText(uint32_t recordId) {
 
 std::unique_ptr<Database> Database::open(const std::string &path) {
     if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "database '" + path + "' does not exist");
+    // Searches write too; the engine would report a read-only file as one it cannot open.
+    if (::access(path.c_str(), W_OK) != 0) {
+        const StoreStatus status = statusOfSystemError(errno, TESRA_ERR_READ_ONLY);
+        throw StoreError(status, "database '" + path + "': " + statusText(status));
+    }
     auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
     configure(*connection);
+    auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
+    configure(*searchConnection);
     const std::string notOurs = "'" + path + "' is not a database of this store";
     try {
         SqliteStatement applicationId(*connection, "PRAGMA application_id");
@@ -121,14 +135,18 @@ std::unique_ptr<Database> Database::open(const std::string &path) {
             throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs + " (format version)");
         }
     } catch (const StoreError &error) {
-        if (error.status() == TESRA_ERR_DATABASE_LOCKED) throw;
+        // conditions of the machine, not of the file's content
+        for (StoreStatus passed : {TESRA_ERR_DATABASE_LOCKED, TESRA_ERR_READ_ONLY, TESRA_ERR_DISK_FULL, TESRA_ERR_TOO_MANY_FILES}) {
+            if (error.status() == passed) throw;
+        }
         throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs);
     }
-    return std::unique_ptr<Database>(new Database(path, std::move(connection)));
+    return std::unique_ptr<Database>(new Database(path, std::move(connection), std::move(searchConnection)));
 }
 
-Database::Database(const std::string &path, std::unique_ptr<SqliteConnection> connection)
-    : path_(path), connection_(std::move(connection)) {}
+Database::Database(const std::string &path, std::unique_ptr<SqliteConnection> connection,
+                   std::unique_ptr<SqliteConnection> searchConnection)
+    : path_(path), connection_(std::move(connection)), searchConnection_(std::move(searchConnection)) {}
 
 DatabaseState Database::readState() {
     SqliteStatement meta(*connection_,
@@ -144,6 +162,11 @@ DatabaseState Database::state() {
 
 std::pair<StampValue, int64_t> Database::nextWrite(const DatabaseState &state) {
     const StampValue stamp = std::max({clockNow(), state.lastUntil, state.lastWrite});
+    // A search's until must be able to rise above the stamp; kLatestStamp is the highest it can be.
+    if (stamp >= kLatestStamp) {
+        throw StoreError(TESRA_ERR_STAMPS_EXHAUSTED,
+                         "the store's clock has reached the last timestamp (9999-12-31 23:59:59.99); no write can be stamped in '" + path_ + "'");
+    }
     return {stamp, state.writeSequence + 1};
 }
 

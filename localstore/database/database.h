@@ -61,7 +61,8 @@ struct SearchRequest {
 };
 
 // One database file of the store. Every write is stamped under the database's
-// write lock with a time never below the last until time handed out.
+// write lock with a time never below the last until time handed out and
+// below kLatestStamp, the highest until time there is.
 class Database {
 public:
     // Creates an empty database; refuses to replace an existing file. Throws StoreError.
@@ -69,6 +70,8 @@ public:
     // Throws StoreError: TESRA_ERR_NO_SUCH_DATABASE, TESRA_ERR_NOT_A_DATABASE, ...
     static std::unique_ptr<Database> open(const std::string &path);
 
+    // Writes throw StoreError TESRA_ERR_STAMPS_EXHAUSTED, changing nothing,
+    // when the write could only be stamped at or after kLatestStamp.
     RecordWrite addRecord(uint16_t recordClass, const std::string &title);
     RecordWrite changeRecord(uint32_t recordId, const std::optional<std::string> &title = std::nullopt);
     RecordWrite deleteRecord(uint32_t recordId);
@@ -92,7 +95,8 @@ public:
     const std::string &path() const { return path_; }
 
 private:
-    Database(const std::string &path, std::unique_ptr<SqliteConnection> connection);
+    Database(const std::string &path, std::unique_ptr<SqliteConnection> connection,
+             std::unique_ptr<SqliteConnection> searchConnection);
     DatabaseState readState();
     // The stamp of the next write and its sequence number; call inside a write transaction.
     std::pair<StampValue, int64_t> nextWrite(const DatabaseState &state);
@@ -101,8 +105,10 @@ private:
     RecordWrite insertRecord(uint16_t recordClass, const std::string &title);
 
     std::string path_;
-    std::unique_ptr<SqliteConnection> connection_;
-    std::recursive_mutex mutex_;
+    std::unique_ptr<SqliteConnection> connection_;  // writes, and reads outside a search
+    std::recursive_mutex mutex_;                    // guards connection_
+    std::unique_ptr<SqliteConnection> searchConnection_;  // a search's rows, from a snapshot
+    std::mutex searchMutex_;                              // guards searchConnection_
 };
 
 }  // namespace tesra

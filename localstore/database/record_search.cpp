@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "database/change_match_layout.h"
 #include "database/database.h"
@@ -30,20 +31,37 @@ void fillMatch(const SqliteStatement &row, ChangeMatch &match, SearchSummary &su
 }  // namespace
 
 StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    // The write lock orders this search against every writer: writes stamped
-    // before it are below the until time, writes after it at or above.
-    WriteTransaction transaction(*connection_);
-    const DatabaseState state = readState();
-    if (!request.fromBeginning && request.since < state.purgeCutoff) return TESRA_ERR_RESYNCHRONISE;
-    const StampValue newUntil =
-        std::min(kLatestStamp, std::max({clockNow(), state.lastWrite + 1, state.lastUntil}));
+    std::lock_guard<std::mutex> searchLock(searchMutex_);
+    // Exactly once: the until time is chosen and recorded under the write
+    // lock, and the snapshot the rows are read from is taken while that lock
+    // is held, so it holds every committed write and nothing else. Each of
+    // those writes is stamped at most lastWrite, below until. Every write
+    // committed after the lock is released sees last_until and is stamped at
+    // or above until: outside this window, in the next one, and invisible to
+    // the snapshot even when it changes a record read here. Writers wait only
+    // for this short transaction, not for the callback.
+    std::optional<ReadSnapshot> snapshot;
+    StampValue newUntil = 0;
+    StampValue since = request.fromBeginning ? 0 : request.since;
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        WriteTransaction transaction(*connection_);
+        const DatabaseState state = readState();
+        if (!request.fromBeginning && request.since < state.purgeCutoff) return TESRA_ERR_RESYNCHRONISE;
+        newUntil = std::min(kLatestStamp, std::max({clockNow(), state.lastWrite + 1, state.lastUntil}));
+        snapshot.emplace(*searchConnection_);
+        SqliteStatement(*connection_, "UPDATE store_meta SET last_until = ?1 WHERE id = 1").bind(1, newUntil).run();
+        transaction.commit();
+    }
+    // Writes are stamped below kLatestStamp, but a database written before
+    // that rule may hold records at it; the window ending there takes them.
+    const StampValue end = newUntil == kLatestStamp && since < kLatestStamp ? kLatestStamp + 1 : newUntil;
 
-    SqliteStatement rows(*connection_,
+    SqliteStatement rows(*searchConnection_,
                          "SELECT record_id, unid_w0, unid_w1, unid_w2, unid_w3, record_class, modified, deleted, "
                          "title FROM records WHERE modified >= ?1 AND modified < ?2 AND (record_class & ?3) != 0 "
                          "ORDER BY modified, write_seq");
-    rows.bind(1, request.fromBeginning ? 0 : request.since).bind(2, newUntil).bind(3, request.classMask);
+    rows.bind(1, since).bind(2, end).bind(3, request.classMask);
 
     const auto &fault = request.fault;
     uint32_t reported = 0;
@@ -57,9 +75,6 @@ StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
         ++reported;
     }
     if (fault) return fault->status;
-
-    SqliteStatement(*connection_, "UPDATE store_meta SET last_until = ?1 WHERE id = 1").bind(1, newUntil).run();
-    transaction.commit();
     until = newUntil;
     return TESRA_OK;
 }

@@ -1,5 +1,6 @@
 #include "database/sqlite_handle.h"
 
+#include "environment/system_error.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
 
@@ -7,32 +8,37 @@ namespace tesra {
 
 namespace {
 
-StoreStatus statusOf(int result) {
+StoreStatus statusOf(int result, int systemError) {
     switch (result & 0xFF) {
         case SQLITE_BUSY:
         case SQLITE_LOCKED: return TESRA_ERR_DATABASE_LOCKED;
         case SQLITE_NOTADB: return TESRA_ERR_NOT_A_DATABASE;
-        case SQLITE_CANTOPEN: return TESRA_ERR_NO_SUCH_DATABASE;
-        default: return TESRA_ERR_DATABASE_IO;
+        case SQLITE_READONLY: return TESRA_ERR_READ_ONLY;
+        case SQLITE_FULL: return TESRA_ERR_DISK_FULL;
+        case SQLITE_CANTOPEN: return statusOfSystemError(systemError, TESRA_ERR_NO_SUCH_DATABASE);
+        default: return statusOfSystemError(systemError, TESRA_ERR_DATABASE_IO);
     }
 }
 
 // What happened and what to do, in the store's words.
-const char *reasonOf(int result) {
-    switch (result & 0xFF) {
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED: return "is locked by another program; try again once it has finished";
-        case SQLITE_NOTADB: return "is not a database of this store";
-        case SQLITE_CANTOPEN: return "cannot be opened; check that it exists and that you may read and write it";
-        case SQLITE_READONLY: return "cannot be written; check the permissions of the file and of its folder";
-        case SQLITE_FULL: return "cannot grow: the disk is full";
-        case SQLITE_CORRUPT: return "is damaged; restore it from a copy or create it anew";
-        default: return "could not be read or written; check the disk and the file's permissions";
+const char *reasonOf(StoreStatus status, int result) {
+    switch (status) {
+        case TESRA_ERR_DATABASE_LOCKED: return "is locked by another program; try again once it has finished";
+        case TESRA_ERR_NOT_A_DATABASE: return "is not a database of this store";
+        case TESRA_ERR_NO_SUCH_DATABASE:
+            return "cannot be opened; check that it exists and that you may read and write it";
+        case TESRA_ERR_READ_ONLY: return "cannot be written: the file or its file system is read-only";
+        case TESRA_ERR_DISK_FULL: return "cannot grow: the disk is full";
+        case TESRA_ERR_TOO_MANY_FILES: return "cannot be opened: the process has too many files open";
+        default:
+            if ((result & 0xFF) == SQLITE_CORRUPT) return "is damaged; restore it from a copy or create it anew";
+            return "could not be read or written; check the disk and the file's permissions";
     }
 }
 
-[[noreturn]] void throwFailure(int result, const std::string &path) {
-    throw StoreError(statusOf(result), "database '" + path + "' " + reasonOf(result));
+[[noreturn]] void throwFailure(int result, int systemError, const std::string &path) {
+    const StoreStatus status = statusOf(result, systemError);
+    throw StoreError(status, "database '" + path + "' " + reasonOf(status, result));
 }
 
 }  // namespace
@@ -40,15 +46,16 @@ const char *reasonOf(int result) {
 void checkSqlite(sqlite3 *connection, int result) {
     if (result == SQLITE_OK || result == SQLITE_ROW || result == SQLITE_DONE) return;
     const char *path = connection != nullptr ? sqlite3_db_filename(connection, "main") : nullptr;
-    throwFailure(result, path != nullptr ? path : "");
+    throwFailure(result, connection != nullptr ? sqlite3_system_errno(connection) : 0, path != nullptr ? path : "");
 }
 
 SqliteConnection::SqliteConnection(const std::string &path, int flags) {
     const int result = sqlite3_open_v2(path.c_str(), &connection_, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (result != SQLITE_OK) {
+        const int systemError = connection_ != nullptr ? sqlite3_system_errno(connection_) : 0;
         sqlite3_close(connection_);
         connection_ = nullptr;
-        throwFailure(result, path);
+        throwFailure(result, systemError, path);
     }
     sqlite3_extended_result_codes(connection_, 1);
 }
@@ -100,5 +107,18 @@ void WriteTransaction::commit() {
     connection_.execute("COMMIT");
     open_ = false;
 }
+
+ReadSnapshot::ReadSnapshot(SqliteConnection &connection) : connection_(connection) {
+    connection_.execute("BEGIN DEFERRED");
+    try {
+        // a deferred transaction takes its snapshot at its first read
+        SqliteStatement(connection_, "SELECT count(*) FROM sqlite_master").run();
+    } catch (...) {
+        sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+ReadSnapshot::~ReadSnapshot() { sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr); }
 
 }  // namespace tesra

@@ -64,4 +64,18 @@ private:
     bool open_ = true;
 };
 
+// A read transaction on the database as last committed when it was
+// constructed; later commits of other connections stay invisible to it.
+// Ended (rolled back, it changes nothing) when left.
+class ReadSnapshot {
+public:
+    explicit ReadSnapshot(SqliteConnection &connection);
+    ~ReadSnapshot();
+    ReadSnapshot(const ReadSnapshot &) = delete;
+    ReadSnapshot &operator=(const ReadSnapshot &) = delete;
+
+private:
+    SqliteConnection &connection_;
+};
+
 }  // namespace tesra

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <string>
+
+#include "status/status_codes.h"
+#include "status/store_error.h"
 
 namespace tesra {
 namespace {
@@ -18,20 +24,25 @@ StampValue systemNow() {
     return kUnixEpochDay * kHundredthsPerDay + milliseconds / 10;
 }
 
-int64_t offsetFromEnvironment() {
+}  // namespace
+
+int64_t clockOffset() {
     const char *text = std::getenv("TESRA_CLOCK_OFFSET");
     if (text == nullptr || *text == '\0') return 0;
     char *end = nullptr;
+    errno = 0;
     const long long offset = std::strtoll(text, &end, 10);
-    return *end == '\0' ? offset : 0;
+    if (*end != '\0' || errno == ERANGE || std::isspace(static_cast<unsigned char>(*text))) {
+        throw StoreError(TESRA_ERR_BAD_CLOCK_OFFSET, std::string("TESRA_CLOCK_OFFSET '") + text +
+                                                         "' is not a whole number of hundredths of a second");
+    }
+    return offset;
 }
-
-}  // namespace
 
 StampValue clockNow() {
     const ClockSource source = g_clockSource.load();
     const StampValue base = source != nullptr ? source() : systemNow();
-    const int64_t offset = std::clamp<int64_t>(offsetFromEnvironment(), -kLatestStamp, kLatestStamp);
+    const int64_t offset = std::clamp<int64_t>(clockOffset(), -kLatestStamp, kLatestStamp);
     return std::clamp<StampValue>(base + offset, kEarliestStamp, kLatestStamp);
 }
 

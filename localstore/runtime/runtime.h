@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "environment/faults.h"
 #include "environment/ini_config.h"
 #include "runtime/handle_table.h"
 
@@ -18,12 +17,6 @@ struct Runtime {
     HandleTable databases;
 
     bool isUp() const { return config.has_value(); }
-
-    // The failure injected for the operation, from the environment or, while
-    // up, from the configuration. The caller holds mutex.
-    std::optional<InjectedFault> faultFor(const char *operation) const {
-        return injectedFault(operation, isUp() ? &*config : nullptr);
-    }
 };
 
 Runtime &runtime();

@@ -14,6 +14,8 @@ enum TesraStatusCode {
     TESRA_ERR_INTERNAL = 0x0104,         /* unexpected failure inside the library */
     TESRA_ERR_INVALID_ARGUMENT = 0x0105, /* an argument has a value out of its range */
     TESRA_ERR_FILE_IO = 0x0106,          /* a file could not be written */
+    TESRA_ERR_BAD_FAULT_SETTING = 0x0107,/* TESRA_FAULTS has a malformed entry */
+    TESRA_ERR_BAD_CLOCK_OFFSET = 0x0108, /* TESRA_CLOCK_OFFSET is not a whole number */
 
     /* identity */
     TESRA_ERR_ID_FILE_MISSING = 0x0110,
@@ -48,6 +50,12 @@ enum TesraStatusCode {
     /* search */
     TESRA_ERR_BAD_FORMULA = 0x0140,
     TESRA_ERR_RESYNCHRONISE = 0x0141,    /* since is before the purge cutoff */
+
+    /* writes, disks and files */
+    TESRA_ERR_STAMPS_EXHAUSTED = 0x0160, /* no timestamp left for a write */
+    TESRA_ERR_READ_ONLY = 0x0161,        /* the file system or file is read-only */
+    TESRA_ERR_TOO_MANY_FILES = 0x0162,   /* the process or system has too many open files */
+    TESRA_ERR_DISK_FULL = 0x0163,
 
     /* the database stayed locked past the busy timeout; its text is the
      * longest of all: exactly 199 characters */

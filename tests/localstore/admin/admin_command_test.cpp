@@ -1,3 +1,7 @@
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -116,6 +120,43 @@ TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
         EXPECT_EQ(result.errors.rfind("tesra-admin: ", 0), 0u) << joined << ": " << result.errors;
         EXPECT_EQ(lines(result.errors).size(), 1u) << joined << ": " << result.errors;
     }
+}
+
+// Links planted at the names a temporary file could be given (the command's
+// process id and a counter) must not redirect what tesra-admin writes.
+TEST_F(AdminCommandTest, LinksPlantedAtTemporaryNamesAreNotFollowed) {
+    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5"}).exitCode, 0);
+    const std::string victim = directory_ / "victim", outside = directory_ / "outside.tdb";
+    writeFile(victim, "precious");
+    auto adminAmongLinks = [&](std::vector<std::string> words, const std::string &target, const std::string &linkedTo) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            for (int n = 0; n < 4; ++n) {
+                const std::string planted = target + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(n);
+                if (::symlink(linkedTo.c_str(), planted.c_str()) != 0) ::_exit(126);
+            }
+            ::dup2(::open("/dev/null", O_WRONLY), 1);
+            std::vector<char *> argv{const_cast<char *>(TESRA_ADMIN_PATH)};
+            for (std::string &word : words) argv.push_back(word.data());
+            argv.push_back(nullptr);
+            ::execv(TESRA_ADMIN_PATH, argv.data());
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+
+    const std::string idFile = directory_ / "new.id";
+    EXPECT_EQ(adminAmongLinks({"create-id", idFile, "--user", "Eve", "--password", "pw", "--iterations", "1"}, idFile, victim), 0);
+    EXPECT_EQ(readFile(victim), "precious");
+    EXPECT_FALSE(std::filesystem::is_symlink(idFile));
+    EXPECT_NE(readFile(idFile).find("user=Eve"), std::string::npos);
+
+    const std::string database = site_ + "/data/other.tdb";
+    EXPECT_EQ(adminAmongLinks({"create-db", "other.tdb", "--ini", ini_}, database, outside), 0);
+    EXPECT_FALSE(std::filesystem::exists(outside)) << "a database was created outside the data directory";
+    EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(database)));
 }
 
 TEST_F(AdminCommandTest, FailedSetupLeavesNothingBehind) {

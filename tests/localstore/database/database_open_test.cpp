@@ -1,8 +1,17 @@
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 
 #include "database/database.h"
+#include "identity/id_file.h"
 #include "status/status_codes.h"
+#include "status/store_error.h"
 #include "store_fixture.h"
 
 namespace tesra::testing {
@@ -136,6 +145,70 @@ TEST_F(DatabaseOpenTest, StoreTermForgetsTheIdentity) {
     ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
     StoreHandle handle;
     EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_NO_IDENTITY);
+}
+
+TEST_F(DatabaseOpenTest, RunningOutOfFileDescriptorsHasItsOwnStatus) {
+    start();
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> taken;
+    for (int file; (file = ::dup(0)) >= 0;) taken.push_back(file);
+    StoreHandle handle;
+    const StoreStatus status = open("main.tdb", handle);
+    for (int file : taken) ::close(file);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_EQ(status, TESRA_ERR_TOO_MANY_FILES);
+}
+
+// A small tmpfs mounted over the data directory, holding main.tdb (root only).
+class FileSystemTest : public DatabaseOpenTest {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
+        ASSERT_EQ(::mount("tmpfs", dataDirectory_.c_str(), "tmpfs", 0, "size=256k"), 0) << std::strerror(errno);
+        mounted_ = true;
+        Database::create(databasePath_);
+        Database::open(databasePath_)->addRecords(3, kClassDocument, "");
+        start();
+    }
+    void TearDown() override {
+        storeTerm();
+        if (mounted_) ::umount2(dataDirectory_.c_str(), MNT_DETACH);
+    }
+
+    StoreStatus statusOf(const std::function<void()> &action) {
+        try {
+            action();
+            return TESRA_OK;
+        } catch (const StoreError &error) {
+            return error.status();
+        }
+    }
+
+    bool mounted_ = false;
+};
+
+TEST_F(FileSystemTest, ReadOnlyFileSystemHasItsOwnStatus) {
+    ASSERT_EQ(::mount(nullptr, dataDirectory_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
+    StoreHandle handle;
+    EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_READ_ONLY);
+    EXPECT_EQ(statusOf([&] { createIdFile(dataDirectory_ + "/other.id", kUser, kPassword, 1); }), TESRA_ERR_READ_ONLY);
+}
+
+TEST_F(FileSystemTest, FullDiskHasItsOwnStatus) {
+    StoreHandle handle;
+    ASSERT_EQ(open("main.tdb", handle), TESRA_OK);
+    std::ofstream filler(dataDirectory_ + "/filler", std::ios::binary);
+    const std::string block(4096, 'x');
+    while (filler.write(block.data(), block.size()) && filler.flush()) {
+    }
+    EXPECT_EQ(statusOf([&] { Database::open(databasePath_)->addRecord(kClassDocument, std::string(64 * 1024, 't')); }),
+              TESRA_ERR_DISK_FULL);
+    EXPECT_EQ(statusOf([&] { createIdFile(dataDirectory_ + "/other.id", kUser, kPassword, 1); }), TESRA_ERR_DISK_FULL);
+    EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_ERR_DISK_FULL);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -9,8 +10,10 @@
 
 #include "database/change_match_layout.h"
 #include "database/database.h"
+#include "database/sqlite_handle.h"
 #include "environment/store_clock.h"
 #include "status/status_codes.h"
+#include "status/store_error.h"
 #include "store_fixture.h"
 #include "time/calendar.h"
 
@@ -54,6 +57,67 @@ TEST_F(SearchClockTest, ClockOffsetVariableIsReadAtEachCall) {
     const RecordWrite after = writer_->addRecord(kClassDocument, "");
     EXPECT_EQ(before.stamp, kStart);
     EXPECT_EQ(after.stamp, kStart + 360000) << "held at the last until despite the clock an hour behind";
+}
+
+TEST_F(SearchClockTest, NoWriteIsStampedWhereNoPollCanSeeIt) {
+    g_now = kLatestStamp - 1;
+    const RecordWrite last = writer_->addRecord(kClassDocument, "last");
+    EXPECT_EQ(last.stamp, kLatestStamp - 1);
+    auto expectRefused = [&](const std::function<void()> &write) {
+        try {
+            write();
+            ADD_FAILURE() << "the write was stamped";
+        } catch (const StoreError &error) {
+            EXPECT_EQ(error.status(), TESRA_ERR_STAMPS_EXHAUSTED);
+        }
+    };
+    g_now = kLatestStamp;  // where the clock stays for any later time
+    expectRefused([&] { writer_->addRecords(2, kClassDocument, ""); });
+    EXPECT_EQ(writer_->state().writeSequence, 1) << "a refused write changes nothing";
+    const SearchResult all = searchAll(handle_, beginning());
+    ASSERT_EQ(all.matches.size(), 1u);
+    EXPECT_EQ(stampValueOf(all.until), kLatestStamp);
+    g_now = kStart;
+    expectRefused([&] { writer_->changeRecord(last.recordId); });
+
+    // a record stamped at the last moment by an older library still shows, once
+    SqliteConnection(databasePath_, SQLITE_OPEN_READWRITE)
+        .execute(("UPDATE records SET modified = " + std::to_string(kLatestStamp)).c_str());
+    const SearchResult again = searchAll(handle_, beginning());
+    ASSERT_EQ(again.matches.size(), 1u);
+    EXPECT_TRUE(searchAll(handle_, again.until).matches.empty());
+}
+
+// A poll's callback runs without the write lock: a writer in another
+// connection goes ahead at once and its writes come in the next poll.
+TEST_F(SearchClockTest, WritesDuringAPollDoNotWaitForItAndComeInTheNextPoll) {
+    writer_->addRecords(3, kClassDocument, "");
+    struct Poll {
+        Database *writer;
+        std::vector<uint32_t> reported;
+        std::string writeError;
+    } poll{writer_.get(), {}, {}};
+    auto duringPoll = [](void *context, const ChangeMatch *match, void *) -> StoreStatus {
+        auto &poll = *static_cast<Poll *>(context);
+        poll.reported.push_back(match->recordId);
+        if (poll.reported.size() == 1) {
+            try {
+                poll.writer->changeRecord(3);
+                poll.writer->addRecord(kClassDocument, "");
+            } catch (const StoreError &error) {
+                poll.writeError = error.what();
+            }
+        }
+        return 0;
+    };
+    StoreTimestamp since = beginning(), until{};
+    ASSERT_EQ(storeSearch(handle_, 0, nullptr, 0, 0xFFFF, &since, duringPoll, &poll, &until), TESRA_OK);
+    EXPECT_EQ(poll.writeError, "");
+    EXPECT_EQ(poll.reported, (std::vector<uint32_t>{1, 2, 3}));
+    const SearchResult next = searchAll(handle_, until);
+    ASSERT_EQ(next.matches.size(), 2u);
+    EXPECT_EQ(next.matches[0].match.recordId, 3u);
+    EXPECT_EQ(next.matches[1].match.recordId, 4u);
 }
 
 // Every poll must report exactly the records written since the previous poll.

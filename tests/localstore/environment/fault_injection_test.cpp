@@ -34,19 +34,37 @@ TEST_F(FaultInjectionTest, TextToStampFaultLeavesThePointerWhereItWas) {
     EXPECT_EQ(stamp.word[0], 1u);
 }
 
-TEST_F(FaultInjectionTest, IniFaultLinesApplyWhileUpAndEnvironmentWins) {
+TEST_F(FaultInjectionTest, IniFaultLinesAreIgnored) {
     writeIni("Fault.storeOpenDatabase = 0x0200\nFault.storeSearch=0x0201\n");
     start();
-    StoreHandle handle;
-    EXPECT_EQ(storeOpenDatabase("main.tdb", &handle), 0x0200);
-    ScopedEnvironment faults("TESRA_FAULTS", "storeOpenDatabase=0x0202");
-    EXPECT_EQ(storeOpenDatabase("main.tdb", &handle), 0x0202);
+    const StoreHandle handle = openMain();
+    EXPECT_NE(handle, 0u);
+    EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_OK);
 }
 
-TEST_F(FaultInjectionTest, MalformedOrZeroEntriesAreNoFault) {
+TEST_F(FaultInjectionTest, MalformedTestSettingsFailWithTheirOwnStatus) {
+    for (const char *setting : {"storeOpenDatabase=banana", "storeOpenDatabase=0", "storeOpenDatabasex=5",
+                                "storeOpenDatabase", "storeInit=0x0777@2", "storeSearch=0x0141@", "storeSearch=0x10000"}) {
+        ScopedEnvironment faults("TESRA_FAULTS", setting);
+        EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_BAD_FAULT_SETTING) << setting;
+    }
+    for (const char *offset : {"1h", " 12", "99999999999999999999"}) {
+        ScopedEnvironment clock("TESRA_CLOCK_OFFSET", offset);
+        EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_BAD_CLOCK_OFFSET) << offset;
+    }
     start();
-    ScopedEnvironment faults("TESRA_FAULTS", "storeOpenDatabase=banana,storeOpenDatabase=0,storeOpenDatabasex=5");
-    EXPECT_NE(openMain(), 0u);
+    ScopedEnvironment faults("TESRA_FAULTS", "storeSearch=0x0141,storeOpenDatabase=x");
+    StoreHandle handle = 0;
+    EXPECT_EQ(storeOpenDatabase("main.tdb", &handle), TESRA_ERR_BAD_FAULT_SETTING) << "a setting changed while up";
+}
+
+TEST_F(FaultInjectionTest, ActiveFaultsAreAnnouncedOnceOnStandardError) {
+    ScopedEnvironment faults("TESRA_FAULTS", " storeSearch = 321@2 ,storeInit=0x0777");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(storeInit(0, nullptr), 0x0777);
+    EXPECT_EQ(storeInit(0, nullptr), 0x0777);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "tesra: fault injection active: storeInit=0x0777, storeSearch=0x0141@2\n");
 }
 
 TEST_F(FaultInjectionTest, SearchFaultAfterMatchesReportsThoseFirst) {
@@ -75,17 +93,27 @@ TEST_F(FaultInjectionTest, SearchFaultAfterMatchesReportsThoseFirst) {
     EXPECT_EQ(searchAll(handle, beginning()).matches.size(), 5u);
 }
 
-TEST_F(FaultInjectionTest, FailedSearchHandsOutNoUntilTime) {
+TEST_F(FaultInjectionTest, FailedSearchHandsOutNoUntilTimeAndARetryLosesNothing) {
     start();
     const StoreHandle handle = openMain();
-    ScopedEnvironment faults("TESRA_FAULTS", "storeSearch=0x0250@0");
+    auto writer = Database::open(databasePath_);
+    writer->addRecord(kClassDocument, "before");
     StoreTimestamp since = beginning();
     StoreTimestamp until{{123, 456}};
-    EXPECT_EQ(storeSearch(handle, 0, nullptr, 0, 0xFFFF, &since, [](void *, const ChangeMatch *, void *) -> StoreStatus { return 0; },
-                          nullptr, &until),
-              0x0250);
+    {
+        ScopedEnvironment faults("TESRA_FAULTS", "storeSearch=0x0250@0");
+        EXPECT_EQ(storeSearch(handle, 0, nullptr, 0, 0xFFFF, &since,
+                              [](void *, const ChangeMatch *, void *) -> StoreStatus { return 0; }, nullptr, &until),
+                  0x0250);
+    }
     EXPECT_EQ(until.word[0], 123u);
-    EXPECT_EQ(Database::open(databasePath_)->state().lastUntil, 0) << "the failed search stored no until time";
+    // The failed search may have raised the floor for later stamps; a retry
+    // from the same since still sees the earlier write and the later one.
+    writer->addRecord(kClassDocument, "after");
+    const SearchResult retry = searchAll(handle, since);
+    ASSERT_EQ(retry.status, TESRA_OK);
+    ASSERT_EQ(retry.matches.size(), 2u);
+    EXPECT_EQ(retry.matches[1].title, "after");
 }
 
 }  // namespace
