@@ -18,7 +18,7 @@ if [ ! -f "$marker" ]; then
   echo "making the benchmark's databases (${sizes[*]} records, a tenth of each deleted) in $store"
   rm -rf "$store"
   start=$SECONDS
-  "$admin" setup "$store" --user Bench --password "$password" --iterations 10 >/dev/null
+  "$admin" setup "$store" --user Bench --password "$password" --iterations 100000 >/dev/null
   for n in "${sizes[@]}"; do
     "$admin" create-db "records-$n.tdb" --ini "$store/tesra.ini" >/dev/null
     "$admin" add "records-$n.tdb" --count "$n" --ini "$store/tesra.ini" >/dev/null

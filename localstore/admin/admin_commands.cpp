@@ -23,6 +23,7 @@ const char *const kUsage =
     "  setup DIR --user NAME --password PW [--database FILE] [--records N] [--iterations N]\n"
     "  create-id FILE --user NAME --password PW [--iterations N]\n"
     "  create-db FILE\n"
+    "  grant DB USER | revoke DB USER | access DB\n"
     "  add DB [--count N] [--class C] [--title T]\n"
     "  change DB RECORD_ID... | change DB --random N\n"
     "  delete DB RECORD_ID... | delete DB --random N\n"
@@ -72,7 +73,7 @@ int setupCommand(const std::vector<std::string> &words) {
     const std::string password = arguments.required("password");
     const std::string databaseName = arguments.option("database").value_or(kDefaultDatabase);
     const uint64_t records = arguments.number("records", 0, 10000000).value_or(0);
-    const auto iterations = static_cast<uint32_t>(arguments.number("iterations", 1, kMaxIdIterations).value_or(kDefaultIdIterations));
+    const auto iterations = static_cast<uint32_t>(arguments.number("iterations", kMinIdIterations, kMaxIdIterations).value_or(kDefaultIdIterations));
 
     const fs::path iniPath = directory / "tesra.ini";
     const fs::path idPath = directory / "user.id";
@@ -97,7 +98,7 @@ int setupCommand(const std::vector<std::string> &words) {
                                 "\nDirectory=data\n";
         const IniConfig config = IniConfig::parse(ini, directory.string());
         const std::string databasePath = resolveDatabasePath(config, databaseName);
-        Database::create(databasePath);
+        Database::create(databasePath, {user});
         undo.push_back([databasePath] { fs::remove(databasePath); });
         if (records > 0) Database::open(databasePath)->addRecords(records, kClassDocument, "Document");
 
@@ -119,7 +120,7 @@ int setupCommand(const std::vector<std::string> &words) {
 int createIdCommand(const std::vector<std::string> &words) {
     const Arguments arguments(words, {"user", "password", "iterations"}, {});
     const std::string path = onePositional(arguments, "ID file name");
-    const auto iterations = static_cast<uint32_t>(arguments.number("iterations", 1, kMaxIdIterations).value_or(kDefaultIdIterations));
+    const auto iterations = static_cast<uint32_t>(arguments.number("iterations", kMinIdIterations, kMaxIdIterations).value_or(kDefaultIdIterations));
     createIdFile(path, arguments.required("user"), arguments.required("password"), iterations);
     std::cout << "created ID file " << path << "\n";
     return 0;
@@ -128,9 +129,12 @@ int createIdCommand(const std::vector<std::string> &words) {
 int createDbCommand(const std::vector<std::string> &words) {
     const Arguments arguments(words, {"ini"}, {});
     const std::string name = onePositional(arguments, "database name");
-    const std::string path = resolveDatabasePath(loadConfiguration(arguments), name);
-    Database::create(path);
+    const IniConfig config = loadConfiguration(arguments);
+    const std::string path = resolveDatabasePath(config, name);
+    const std::vector<std::string> users = configuredUsers(config);
+    Database::create(path, users);
     std::cout << "created database " << path << "\n";
+    reportGrantedOnCreate(users);
     return 0;
 }
 
@@ -239,6 +243,9 @@ int runCommand(const std::vector<std::string> &words) {
     if (command == "info") return infoCommand(rest);
     if (command == "purge") return purgeCommand(rest);
     if (command == "churn") return churnCommand(rest);
+    if (command == "grant") return grantCommand(rest);
+    if (command == "revoke") return revokeCommand(rest);
+    if (command == "access") return accessCommand(rest);
     if (command == "--version" || command == "version") {
         std::cout << "tesra-admin " << VRXCHDET_VERSION << "\n";
         return 0;

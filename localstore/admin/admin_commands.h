@@ -24,6 +24,14 @@ std::string writeLine(const char *operation, const RecordWrite &write);
 
 int churnCommand(const std::vector<std::string> &words);
 
+// The access list commands: grant DB USER, revoke DB USER, access DB.
+int grantCommand(const std::vector<std::string> &words);
+int revokeCommand(const std::vector<std::string> &words);
+int accessCommand(const std::vector<std::string> &words);
+// The user of the configuration's ID file, whom create-db grants access, if it can be read.
+std::vector<std::string> configuredUsers(const IniConfig &config);
+void reportGrantedOnCreate(const std::vector<std::string> &users);
+
 extern const char *const kUsage;
 
 }  // namespace tesra::admin

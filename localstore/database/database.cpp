@@ -9,6 +9,7 @@
 #include <set>
 
 #include "environment/atomic_file.h"
+#include "environment/private_file.h"
 #include "environment/store_clock.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
@@ -44,6 +45,7 @@ CREATE TABLE records (
     UNIQUE (unid_w0, unid_w1, unid_w2, unid_w3)
 );
 CREATE INDEX records_by_modification ON records (modified, write_seq);
+CREATE TABLE access_list (user_name TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID;
 )sql";
 
 uint32_t randomWord() {
@@ -70,17 +72,22 @@ void configure(SqliteConnection &connection) {
 
 }  // namespace
 
-void Database::create(const std::string &path) {
+void Database::create(const std::string &path, const std::vector<std::string> &grantedUsers) {
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
     const std::string temporary = temporaryNameFor(path);
+    // SQLite gives its -wal and -shm files the mode of this one.
+    ::close(createPrivateFile(temporary));
     try {
         {
-            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
             configure(connection);
             connection.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
             connection.execute("PRAGMA journal_mode = WAL");
             WriteTransaction transaction(connection);
             connection.execute(kSchema);
+            for (const std::string &user : grantedUsers) {
+                SqliteStatement(connection, "INSERT OR IGNORE INTO access_list VALUES (?1)").bind(1, user).run();
+            }
             transaction.commit();
         }
         // link() refuses to replace a file created meanwhile
@@ -96,7 +103,7 @@ void Database::create(const std::string &path) {
 
 std::unique_ptr<Database> Database::open(const std::string &path) {
     if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "no database '" + path + "'");
-    auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
+    auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     configure(*connection);
     const std::string notOurs = "'" + path + "' is not a database of this store";
     try {

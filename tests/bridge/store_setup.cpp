@@ -33,7 +33,7 @@ SampleStore::SampleStore(int records)
     char pathTemplate[] = "/tmp/vrxchdet-store-XXXXXX";
     directory_ = mkdtemp(pathTemplate);
     run(std::string(TESRA_ADMIN_PATH) + " setup " + directory_ + "/store --user 'Test User' --password '" +
-        password_ + "' --database main.tdb --iterations 10 --records " + std::to_string(records));
+        password_ + "' --database main.tdb --iterations 100000 --records " + std::to_string(records));
     setenv("TESRA_INI", (directory_ + "/store/tesra.ini").c_str(), 1);
 }
 

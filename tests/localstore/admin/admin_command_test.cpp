@@ -39,7 +39,7 @@ protected:
 };
 
 TEST_F(AdminCommandTest, SetupAddAndListMakeADatabaseTheLibraryCanRead) {
-    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--records", "2", "--iterations", "5"}).exitCode, 0);
+    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--records", "2", "--iterations", "100000"}).exitCode, 0);
     EXPECT_TRUE(std::filesystem::is_regular_file(site_ + "/user.id"));
     EXPECT_TRUE(std::filesystem::is_regular_file(site_ + "/data/main.tdb"));
 
@@ -75,7 +75,7 @@ TEST_F(AdminCommandTest, SetupAddAndListMakeADatabaseTheLibraryCanRead) {
 }
 
 TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
-    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5"}).exitCode, 0);
+    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "100000"}).exitCode, 0);
     const std::vector<std::vector<std::string>> mistakes = {
         {"bogus"},
         {},
@@ -104,14 +104,14 @@ TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
 
 TEST_F(AdminCommandTest, FailedSetupLeavesNothingBehind) {
     const CommandResult result =
-        admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5", "--database", "../escape.tdb"});
+        admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "100000", "--database", "../escape.tdb"});
     EXPECT_NE(result.exitCode, 0);
     EXPECT_FALSE(std::filesystem::exists(site_)) << "setup must remove what it made";
     EXPECT_FALSE(std::filesystem::exists(directory_ / "escape.tdb"));
 }
 
 TEST_F(AdminCommandTest, PurgeMakesOlderPollsResynchronise) {
-    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5", "--records", "4"}).exitCode, 0);
+    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "100000", "--records", "4"}).exitCode, 0);
     ASSERT_EQ(admin({"delete", "main.tdb", "--ini", ini_, "--random", "2", "--seed", "1"}).exitCode, 0);
     const CommandResult purged = admin({"purge", "main.tdb", "--ini", ini_, "--before", "9999-01-01 00:00:00"});
     ASSERT_EQ(purged.exitCode, 0) << purged.errors;

@@ -59,7 +59,7 @@ TEST_F(DatabaseOpenTest, RefusesFilesThatAreNotDatabasesOfThisStore) {
 
 TEST_F(DatabaseOpenTest, ServerPathsResolveThroughTheirServerLine) {
     TemporaryDirectory serverDirectory;
-    Database::create(serverDirectory / "remote.tdb");
+    Database::create(serverDirectory / "remote.tdb", {kUser});
     writeIni("Server.Hub=" + serverDirectory.path() + "\n");
     start();
 

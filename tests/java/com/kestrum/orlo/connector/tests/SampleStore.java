@@ -39,7 +39,7 @@ final class SampleStore {
             }
         }
         store.run(List.of("setup", store.folder.toString(), "--user", "Test User", "--password", PASSWORD,
-                          "--database", DATABASE, "--iterations", "10", "--records", Integer.toString(records)));
+                          "--database", DATABASE, "--iterations", "100000", "--records", Integer.toString(records)));
         return store;
     }
 
