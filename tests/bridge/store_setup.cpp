@@ -28,7 +28,7 @@ std::string run(const std::string &command)
 
 } // namespace
 
-SampleStore::SampleStore(int records)
+SampleStore::SampleStore(int records, const std::string &password) : password_(password)
 {
     char pathTemplate[] = "/tmp/vrxchdet-store-XXXXXX";
     directory_ = mkdtemp(pathTemplate);
@@ -51,6 +51,13 @@ std::string SampleStore::admin(const std::string &command) const
 void SampleStore::rewriteIni(const std::string &content) const
 {
     std::ofstream(directory_ + "/store/tesra.ini") << content;
+}
+
+std::string SampleStore::ini() const
+{
+    std::ostringstream content;
+    content << std::ifstream(directory_ + "/store/tesra.ini").rdbuf();
+    return content.str();
 }
 
 std::vector<std::string> SampleStore::listedEntries() const

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -100,6 +102,46 @@ TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
         EXPECT_EQ(result.errors.rfind("tesra-admin: ", 0), 0u) << joined << ": " << result.errors;
         EXPECT_EQ(lines(result.errors).size(), 1u) << joined << ": " << result.errors;
     }
+}
+
+// Whatever the umask, only the owner may read what setup writes; the ID file
+// has the default 600,000 iterations and fewer than 100,000 are refused.
+TEST_F(AdminCommandTest, SetupWritesPrivateFilesWithStrongKeys) {
+    const mode_t previous = ::umask(0);
+    const CommandResult setup = admin({"setup", site_, "--user", "Ada", "--password", "pw"});
+    ::umask(previous);
+    ASSERT_EQ(setup.exitCode, 0) << setup.errors;
+    for (const char *file : {"/user.id", "/tesra.ini", "/data/main.tdb"}) {
+        EXPECT_EQ(std::filesystem::status(site_ + file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << file;
+    }
+    EXPECT_NE(readFile(site_ + "/user.id").find("\niterations=600000\n"), std::string::npos);
+    const CommandResult weak = admin({"create-id", directory_ / "weak.id", "--user", "Ada", "--password", "pw",
+                                      "--iterations", "99999"});
+    EXPECT_EQ(weak.exitCode, 2);
+    EXPECT_NE(weak.errors.find("--iterations must be between 100000 and"), std::string::npos) << weak.errors;
+    EXPECT_FALSE(std::filesystem::exists(directory_ / "weak.id"));
+}
+
+// setup and create-db grant the configured user; grant, revoke and access change and show the list.
+TEST_F(AdminCommandTest, AccessListDecidesWhoOpensADatabase) {
+    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "100000"}).exitCode, 0);
+    EXPECT_EQ(admin({"access", "main.tdb", "--ini", ini_}).output, "Ada\n");
+    ASSERT_EQ(admin({"create-db", "second.tdb", "--ini", ini_}).exitCode, 0);
+    EXPECT_EQ(admin({"access", "second.tdb", "--ini", ini_}).output, "Ada\n");
+    ASSERT_EQ(admin({"grant", "main.tdb", "Bob Smith", "--ini", ini_}).exitCode, 0);
+    ASSERT_EQ(admin({"revoke", "main.tdb", "Ada", "--ini", ini_}).exitCode, 0);
+    EXPECT_EQ(admin({"access", "main.tdb", "--ini", ini_}).output, "Bob Smith\n");
+    EXPECT_EQ(admin({"revoke", "main.tdb", "Ada", "--ini", ini_}).exitCode, 1) << "no longer on the list";
+    EXPECT_EQ(admin({"grant", "main.tdb", "--ini", ini_}).exitCode, 2);
+
+    ScopedEnvironment ini("TESRA_INI", ini_);
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    ASSERT_EQ(storeSwitchIdentity((site_ + "/user.id").c_str(), "pw", nullptr, 0, 0, nullptr), TESRA_OK);
+    StoreHandle handle = 0;
+    EXPECT_EQ(storeOpenDatabase("main.tdb", &handle), TESRA_ERR_ACCESS_DENIED);
+    EXPECT_EQ(storeOpenDatabase("second.tdb", &handle), TESRA_OK);
+    storeTerm();
 }
 
 TEST_F(AdminCommandTest, FailedSetupLeavesNothingBehind) {

@@ -2,6 +2,8 @@
 #include <filesystem>
 
 #include "database/database.h"
+#include "database/database_path.h"
+#include "status/store_error.h"
 #include "status/status_codes.h"
 #include "store_fixture.h"
 
@@ -57,6 +59,52 @@ TEST_F(DatabaseOpenTest, RefusesFilesThatAreNotDatabasesOfThisStore) {
     EXPECT_EQ(readFile(dataDirectory_ + "/text.tdb"), "This is not a database, only some words in a file.\n");
 }
 
+TEST_F(DatabaseOpenTest, OpensOnlyForUsersOnTheAccessList) {
+    start();
+    Database::create(dataDirectory_ + "/theirs.tdb", {"Someone Else"});
+    StoreHandle handle;
+    EXPECT_EQ(open("theirs.tdb", handle), TESRA_ERR_ACCESS_DENIED);
+    EXPECT_EQ(handle, 0u);
+
+    auto theirs = Database::open(dataDirectory_ + "/theirs.tdb");
+    theirs->grantAccess(kUser);
+    EXPECT_EQ(theirs->accessList(), (std::vector<std::string>{kUser, "Someone Else"}));
+    EXPECT_EQ(open("theirs.tdb", handle), TESRA_OK);
+    EXPECT_TRUE(theirs->revokeAccess(kUser));
+    EXPECT_FALSE(theirs->revokeAccess(kUser));
+    EXPECT_EQ(open("theirs.tdb", handle), TESRA_ERR_ACCESS_DENIED);
+
+    // Databases made before access lists have none and open for any identity.
+    SqliteConnection(databasePath_, SQLITE_OPEN_READWRITE).execute("DROP TABLE access_list");
+    EXPECT_EQ(Database::open(databasePath_)->accessList(), std::nullopt);
+    EXPECT_EQ(open("main.tdb", handle), TESRA_OK);
+}
+
+// A symbolic link in the data or a server directory must not lead to a file outside it.
+TEST_F(DatabaseOpenTest, SymbolicLinksMustNotLeadOutOfTheDirectory) {
+    namespace fs = std::filesystem;
+    TemporaryDirectory outside;
+    Database::create(outside / "outside.tdb", {kUser});
+    fs::create_directory(directory_ / "servers");
+    writeIni("Server.hub=servers\n");
+    start();
+    fs::create_symlink(outside / "outside.tdb", dataDirectory_ + "/link.tdb");
+    fs::create_symlink(outside.path(), dataDirectory_ + "/away");
+    fs::create_symlink(outside.path(), directory_ / "servers/away");
+    fs::create_symlink(outside / "new.tdb", dataDirectory_ + "/dangling.tdb");
+    fs::create_symlink("main.tdb", dataDirectory_ + "/alias.tdb");
+
+    StoreHandle handle;
+    EXPECT_EQ(open("link.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("away/outside.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("hub!!away/outside.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("alias.tdb", handle), TESRA_OK) << "a link that stays inside";
+    const IniConfig config = *IniConfig::load(iniPath_);
+    EXPECT_THROW(Database::create(resolveDatabasePath(config, "away/new.tdb"), {kUser}), StoreError);
+    EXPECT_THROW(Database::create(resolveDatabasePath(config, "dangling.tdb"), {kUser}), StoreError);
+    EXPECT_FALSE(fs::exists(outside / "new.tdb"));
+}
+
 TEST_F(DatabaseOpenTest, ServerPathsResolveThroughTheirServerLine) {
     TemporaryDirectory serverDirectory;
     Database::create(serverDirectory / "remote.tdb", {kUser});
@@ -89,6 +137,11 @@ TEST_F(DatabaseOpenTest, NetPathIsTheFileNameForLocalFilesAndNeverOverflows) {
     EXPECT_EQ(storeBuildNetPath(nullptr, "srv", tooLong.c_str(), path), TESRA_ERR_PATH_TOO_LONG);
     EXPECT_EQ(path[0], '\0');
     EXPECT_EQ(path[STORE_PATH_SIZE], '#');
+    // A caller that opens the emptied path anyway hears why it is empty.
+    start();
+    StoreHandle handle;
+    EXPECT_EQ(open(path, handle), TESRA_ERR_PATH_TOO_LONG);
+    EXPECT_EQ(open("", handle), TESRA_ERR_PATH_NOT_ALLOWED) << "another empty text";
     EXPECT_EQ(storeBuildNetPath(nullptr, "srv", nullptr, path), TESRA_ERR_NULL_ARGUMENT);
     EXPECT_EQ(storeBuildNetPath(nullptr, "srv", "x", nullptr), TESRA_ERR_NULL_ARGUMENT);
 }
