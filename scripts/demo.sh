@@ -10,7 +10,7 @@ java=${JAVA_HOME:+$JAVA_HOME/bin/}java
 
 rm -rf "$demo"
 mkdir -p "$demo"
-"$admin" setup "$demo/store" --user "Demo User" --password demo --database sample.tdb --records 5 --iterations 100000
+"$admin" setup "$demo/store" --user "Demo User" --password demo --database sample.tdb --records 5
 export TESRA_INI=$demo/store/tesra.ini
 
 watch() {
