@@ -83,13 +83,16 @@ int setupCommand(const std::vector<std::string> &words) {
     // Undone in reverse order if a later step fails.
     std::vector<std::function<void()>> undo;
     try {
+        // Directories setup makes are the owner's alone, like the files in them.
         if (!fs::exists(directory)) {
             fs::create_directories(directory);
             undo.push_back([directory] { fs::remove(directory); });
+            fs::permissions(directory, fs::perms::owner_all);
         }
         if (!fs::exists(dataDirectory)) {
             fs::create_directory(dataDirectory);
             undo.push_back([dataDirectory] { fs::remove(dataDirectory); });
+            fs::permissions(dataDirectory, fs::perms::owner_all);
         }
         createIdFile(idPath.string(), user, password, iterations);
         undo.push_back([idPath] { fs::remove(idPath); });

@@ -115,6 +115,9 @@ TEST_F(AdminCommandTest, SetupWritesPrivateFilesWithStrongKeys) {
         EXPECT_EQ(std::filesystem::status(site_ + file).permissions(),
                   std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << file;
     }
+    for (const char *folder : {"", "/data"}) {
+        EXPECT_EQ(std::filesystem::status(site_ + folder).permissions(), std::filesystem::perms::owner_all) << folder;
+    }
     EXPECT_NE(readFile(site_ + "/user.id").find("\niterations=600000\n"), std::string::npos);
     const CommandResult weak = admin({"create-id", directory_ / "weak.id", "--user", "Ada", "--password", "pw",
                                       "--iterations", "99999"});
