@@ -18,7 +18,7 @@ if [ ! -f "$marker" ]; then
   echo "making the benchmark's databases (${sizes[*]} records, a tenth of each deleted) in $store"
   rm -rf "$store"
   start=$SECONDS
-  printf '%s\n' "$password" | "$admin" setup "$store" --user Bench --password-stdin --iterations 10 >/dev/null
+  printf '%s\n' "$password" | "$admin" setup "$store" --user Bench --password-stdin --iterations 100000 >/dev/null
   for n in "${sizes[@]}"; do
     "$admin" create-db "records-$n.tdb" --ini "$store/tesra.ini" >/dev/null
     "$admin" add "records-$n.tdb" --count "$n" --ini "$store/tesra.ini" >/dev/null

@@ -10,7 +10,7 @@ java=${JAVA_HOME:+$JAVA_HOME/bin/}java
 
 rm -rf "$demo"
 mkdir -p "$demo"
-echo demo | "$admin" setup "$demo/store" --user "Demo User" --password-stdin --database sample.tdb --records 5 --iterations 1000
+echo demo | "$admin" setup "$demo/store" --user "Demo User" --password-stdin --database sample.tdb --records 5
 export TESRA_INI=$demo/store/tesra.ini
 
 watch() {

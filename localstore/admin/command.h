@@ -44,6 +44,14 @@ Command listCommand();
 Command infoCommand();
 Command purgeCommand();
 Command churnCommand();
+Command grantCommand();
+Command revokeCommand();
+Command accessCommand();
+
+// The user of the ID file that the configuration's KeyFilename names, if it can be read.
+std::vector<std::string> configuredUsers(const IniConfig &config);
+// Says which users a new database's access list holds.
+void reportGrantedOnCreate(const std::vector<std::string> &users);
 
 // Shared by the commands that name a database.
 extern const Option kIniOption;

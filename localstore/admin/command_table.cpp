@@ -4,8 +4,9 @@ namespace tesra::admin {
 
 const std::vector<Command> &allCommands() {
     static const std::vector<Command> commands = {
-        setupCommand(), createIdCommand(), createDbCommand(), addCommand(),   changeCommand(),
-        deleteCommand(), listCommand(),    infoCommand(),     purgeCommand(), churnCommand(),
+        setupCommand(),  createIdCommand(), createDbCommand(), grantCommand(),  revokeCommand(),
+        accessCommand(), addCommand(),      changeCommand(),   deleteCommand(), listCommand(),
+        infoCommand(),   purgeCommand(),    churnCommand(),
     };
     return commands;
 }

@@ -25,11 +25,12 @@ const Option kUserOption = {"user", "NAME", "the user the ID file is for (requir
 Option iterationsOption() {
     return {"iterations", "N",
             "key derivation rounds: more makes guessing the password slower (default " +
-                std::to_string(kDefaultIdIterations) + ")"};
+                std::to_string(kDefaultIdIterations) + ", at least " + std::to_string(kMinIdIterations) + ")"};
 }
 
 uint32_t iterations(const Arguments &arguments) {
-    return static_cast<uint32_t>(arguments.number("iterations", 1, kMaxIdIterations).value_or(kDefaultIdIterations));
+    return static_cast<uint32_t>(
+        arguments.number("iterations", kMinIdIterations, kMaxIdIterations).value_or(kDefaultIdIterations));
 }
 
 std::vector<Option> withPasswordOptions(std::vector<Option> options) {
@@ -56,13 +57,16 @@ int runSetup(const Arguments &arguments) {
     // Undone in reverse order if a later step fails.
     std::vector<std::function<void()>> undo;
     try {
+        // Directories setup makes are the owner's alone, like the files in them.
         if (!fs::exists(directory)) {
             fs::create_directories(directory);
             undo.push_back([directory] { fs::remove(directory); });
+            fs::permissions(directory, fs::perms::owner_all);
         }
         if (!fs::exists(dataDirectory)) {
             fs::create_directory(dataDirectory);
             undo.push_back([dataDirectory] { fs::remove(dataDirectory); });
+            fs::permissions(dataDirectory, fs::perms::owner_all);
         }
         createIdFile(idPath.string(), user, password, rounds);
         undo.push_back([idPath] { fs::remove(idPath); });
@@ -71,7 +75,7 @@ int runSetup(const Arguments &arguments) {
                                 "\nDirectory=data\n";
         const IniConfig config = IniConfig::parse(ini, directory.string());
         const std::string databasePath = resolveDatabasePath(config, databaseName);
-        Database::create(databasePath);
+        Database::create(databasePath, {user});
         undo.push_back([databasePath] { fs::remove(databasePath); });
         if (records > 0) {
             Progress progress("setup", "records", records, arguments.has("progress"));
@@ -106,9 +110,12 @@ int runCreateId(const Arguments &arguments) {
 }
 
 int runCreateDb(const Arguments &arguments) {
-    const std::string path = resolveDatabasePath(loadConfiguration(arguments), arguments.operands().front());
-    Database::create(path);
+    const IniConfig config = loadConfiguration(arguments);
+    const std::string path = resolveDatabasePath(config, arguments.operands().front());
+    const std::vector<std::string> users = configuredUsers(config);
+    Database::create(path, users);
     std::cout << "created database " << path << "\n";
+    reportGrantedOnCreate(users);
     return 0;
 }
 
@@ -149,7 +156,8 @@ Command createIdCommand() {
 Command createDbCommand() {
     return {"create-db",
             {"DB [--ini PATH]"},
-            "Creates the empty database DB; an existing file is not replaced.",
+            "Creates the empty database DB; an existing file is not replaced. Its access list holds the\n"
+            "user of the ID file that the configuration's KeyFilename names, when that file can be read.",
             "one database name DB",
             1,
             1,

@@ -1,5 +1,9 @@
 // Opening, closing and searching databases.
+#include <optional>
+#include <string>
+
 #include "api/api_guard.h"
+#include "api/modified_utf8.h"
 #include "database/database_path.h"
 #include "environment/faults.h"
 #include "runtime/runtime.h"
@@ -7,9 +11,25 @@
 
 using namespace tesra;
 
+namespace {
+
+// The buffer the last storeBuildNetPath of this thread left empty because
+// the path would not fit: opening it reports the path as too long.
+thread_local const char *g_tooLongPath = nullptr;
+
+}  // namespace
+
 StoreStatus storeBuildNetPath(const char *, const char *server, const char *fileName, char *path) {
     if (path == nullptr) return TESRA_ERR_NULL_ARGUMENT;
-    return guarded([&] { return buildNetPath(server, fileName, *reinterpret_cast<char(*)[STORE_PATH_SIZE]>(path)); });
+    return guarded([&] {
+        const std::optional<std::string> serverText = server ? std::optional(standardUtf8(server)) : std::nullopt;
+        const std::optional<std::string> fileText = fileName ? std::optional(standardUtf8(fileName)) : std::nullopt;
+        const StoreStatus status = buildNetPath(serverText ? serverText->c_str() : nullptr,
+                                                fileText ? fileText->c_str() : nullptr,
+                                                *reinterpret_cast<char(*)[STORE_PATH_SIZE]>(path));
+        g_tooLongPath = status == TESRA_ERR_PATH_TOO_LONG ? path : nullptr;
+        return status;
+    });
 }
 
 // On failure *handle is set to 0.
@@ -22,7 +42,9 @@ StoreStatus storeOpenDatabase(const char *path, StoreHandle *handle) {
         if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
         if (path == nullptr || handle == nullptr) return TESRA_ERR_NULL_ARGUMENT;
         if (!state.userName) return TESRA_ERR_NO_IDENTITY;
-        std::shared_ptr<Database> database = Database::open(resolveDatabasePath(*state.config, path));
+        if (path == g_tooLongPath && *path == '\0') return TESRA_ERR_PATH_TOO_LONG;
+        std::shared_ptr<Database> database = Database::open(resolveDatabasePath(*state.config, standardUtf8(path)));
+        if (!database->admits(*state.userName)) return TESRA_ERR_ACCESS_DENIED;
         const auto added = state.databases.add(std::move(database));
         if (!added) return TESRA_ERR_TOO_MANY_OPEN;
         *handle = *added;

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "api/api_guard.h"
+#include "api/modified_utf8.h"
 #include "environment/faults.h"
 #include "environment/store_clock.h"
 #include "identity/id_file.h"
@@ -45,6 +46,7 @@ void storeTerm(void) {
     state.config.reset();
 }
 
+// A value that does not fit in valueSize (with its terminator) reads as not set.
 int storeReadConfig(const char *name, char *value, uint16_t valueSize) {
     if (name == nullptr) return 0;
     try {
@@ -52,7 +54,11 @@ int storeReadConfig(const char *name, char *value, uint16_t valueSize) {
         std::lock_guard<std::mutex> lock(state.mutex);
         if (!state.isUp()) return 0;
         const auto found = state.config->value(name);
-        if (!found) return 0;
+        // A value cut to the buffer would be a different value (another file, for KeyFilename).
+        if (!found || found->size() >= valueSize) {
+            if (value != nullptr && valueSize > 0) value[0] = '\0';
+            return 0;
+        }
         copyCut(*found, value, valueSize);
         return 1;
     } catch (...) {
@@ -72,7 +78,7 @@ StoreStatus storeSwitchIdentity(const char *idFilePath, const char *password, ch
         }
         if (idFilePath == nullptr || password == nullptr) return TESRA_ERR_NULL_ARGUMENT;
         std::string verifiedUser;
-        const StoreStatus status = verifyIdFile(idFilePath, password, verifiedUser);
+        const StoreStatus status = verifyIdFile(standardUtf8(idFilePath), standardUtf8(password), verifiedUser);
         if (status != TESRA_OK) return status;
 
         std::lock_guard<std::mutex> lock(state.mutex);

@@ -77,7 +77,7 @@ int main(int argc, char **argv) {
     std::filesystem::create_directories(directory);
     const std::string path = (directory / "bench.tdb").string();
 
-    Database::create(path);
+    Database::create(path, {});
     auto database = Database::open(path);
     const auto fillStart = Clock::now();
     for (size_t done = 0; done < records; done += 100000) {

@@ -10,6 +10,7 @@
 #include <set>
 
 #include "environment/atomic_file.h"
+#include "environment/private_file.h"
 #include "environment/store_clock.h"
 #include "environment/system_error.h"
 #include "status/status_codes.h"
@@ -47,6 +48,7 @@ CREATE TABLE records (
     UNIQUE (unid_w0, unid_w1, unid_w2, unid_w3)
 );
 CREATE INDEX records_by_modification ON records (modified, write_seq);
+CREATE TABLE access_list (user_name TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID;
 )sql";
 
 uint32_t randomWord() {
@@ -73,21 +75,26 @@ void configure(SqliteConnection &connection) {
 
 }  // namespace
 
-void Database::create(const std::string &path) {
+void Database::create(const std::string &path, const std::vector<std::string> &grantedUsers) {
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
     // Built in a folder only this user can enter, so that no link planted
     // beside the database (or its journal) can redirect the new files.
     const std::string folder = makePrivateDirectoryBeside(path);
     const std::string temporary = folder + "/new.tdb";
     try {
+        // SQLite gives its -wal and -shm files the mode of this one.
+        ::close(createPrivateFile(temporary));
         {
-            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW);
+            SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
             configure(connection);
             connection.execute("PRAGMA synchronous = FULL");
             connection.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
             connection.execute("PRAGMA journal_mode = WAL");
             WriteTransaction transaction(connection);
             connection.execute(kSchema);
+            for (const std::string &user : grantedUsers) {
+                SqliteStatement(connection, "INSERT OR IGNORE INTO access_list VALUES (?1)").bind(1, user).run();
+            }
             transaction.commit();
         }
         syncToDisk(temporary);
@@ -120,9 +127,9 @@ std::unique_ptr<Database> Database::open(const std::string &path) {
         const StoreStatus status = statusOfSystemError(errno, TESRA_ERR_READ_ONLY);
         throw StoreError(status, "database '" + path + "': " + statusText(status));
     }
-    auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
+    auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     configure(*connection);
-    auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE);
+    auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     configure(*searchConnection);
     const std::string notOurs = "'" + path + "' is not a database of this store";
     try {

@@ -65,8 +65,9 @@ struct SearchRequest {
 // below kLatestStamp, the highest until time there is.
 class Database {
 public:
-    // Creates an empty database; refuses to replace an existing file. Throws StoreError.
-    static void create(const std::string &path);
+    // Creates an empty database (mode 0600) whose access list holds the
+    // granted users; refuses to replace an existing file. Throws StoreError.
+    static void create(const std::string &path, const std::vector<std::string> &grantedUsers);
     // Throws StoreError: TESRA_ERR_NO_SUCH_DATABASE, TESRA_ERR_NOT_A_DATABASE, ...
     static std::unique_ptr<Database> open(const std::string &path);
 
@@ -94,6 +95,15 @@ public:
 
     const std::string &path() const { return path_; }
 
+    // The user names that may open the database, sorted; nothing for a
+    // database made before access lists, which any identity may open.
+    std::optional<std::vector<std::string>> accessList();
+    bool admits(const std::string &userName);
+    // Adds the user; on a database without an access list, creates it.
+    void grantAccess(const std::string &userName);
+    // Returns whether the user was on the list.
+    bool revokeAccess(const std::string &userName);
+
 private:
     Database(const std::string &path, std::unique_ptr<SqliteConnection> connection,
              std::unique_ptr<SqliteConnection> searchConnection);
@@ -103,6 +113,7 @@ private:
     void recordWrite(StampValue stamp, int64_t sequence);
     bool isPresent(uint32_t recordId);
     RecordWrite insertRecord(uint16_t recordClass, const std::string &title);
+    bool hasAccessList();
 
     std::string path_;
     std::unique_ptr<SqliteConnection> connection_;  // writes, and reads outside a search

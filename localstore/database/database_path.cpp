@@ -22,6 +22,21 @@ bool isAllowedFileName(const std::string &name) {
     return true;
 }
 
+// The file with every symbolic link resolved (the last components may not
+// exist yet); refused when that leaves the directory.
+std::string resolvedInside(const std::filesystem::path &directory, const std::string &fileName) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path base = fs::weakly_canonical(directory, error);
+    fs::path file;
+    if (!error) file = fs::weakly_canonical(directory / fileName, error);
+    const fs::path inside = file.lexically_relative(base);
+    if (error || inside.empty() || *inside.begin() == ".." || inside == ".") {
+        throw StoreError(TESRA_ERR_PATH_NOT_ALLOWED, "'" + fileName + "' leads out of the data directory");
+    }
+    return file.string();
+}
+
 }  // namespace
 
 StoreStatus buildNetPath(const char *server, const char *fileName, char (&path)[STORE_PATH_SIZE]) {
@@ -55,7 +70,7 @@ std::string resolveDatabasePath(const IniConfig &config, const std::string &path
         throw StoreError(TESRA_ERR_PATH_NOT_ALLOWED,
                          "'" + fileName + "' must be a relative name inside the data directory");
     }
-    return (std::filesystem::path(*directory) / fileName).string();
+    return resolvedInside(*directory, fileName);
 }
 
 }  // namespace tesra

@@ -14,7 +14,8 @@ constexpr const char *kServerSeparator = "!!";
 StoreStatus buildNetPath(const char *server, const char *fileName, char (&path)[STORE_PATH_SIZE]);
 
 // The file of a database path: local names are taken from Directory, names
-// on a server from Server.<name>. Refuses absolute names and "..". Throws StoreError.
+// on a server from Server.<name>. Refuses absolute names, "..", and names
+// that symbolic links lead out of the directory. Throws StoreError.
 std::string resolveDatabasePath(const IniConfig &config, const std::string &path);
 
 }  // namespace tesra

@@ -1,6 +1,7 @@
 #include "environment/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,16 +25,26 @@ std::string directoryOf(const std::string &path) {
     return parent.empty() ? "." : parent;
 }
 
-// A file of a name nobody could have guessed; never one that already existed
-// and never through a symbolic link.
+// A file of a name nobody could have guessed, private to its owner (mode
+// 0600 whatever the umask); never one that already existed and never through
+// a symbolic link.
 int createTemporaryFile(const std::string &path, std::string &temporary) {
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[24];
         std::snprintf(suffix, sizeof suffix, ".tmp-%08x%08x", random(), random());
         temporary = path + suffix;
-        const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (file >= 0 || errno != EEXIST) return file;
+        const int file = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (file < 0 && errno == EEXIST) continue;
+        // The umask may have taken away the owner's bits; nobody else gets any.
+        if (file >= 0 && ::fchmod(file, 0600) != 0) {
+            const int error = errno;
+            ::close(file);
+            ::unlink(temporary.c_str());
+            errno = error;
+            return -1;
+        }
+        return file;
     }
     errno = EEXIST;
     return -1;

@@ -6,8 +6,9 @@ namespace tesra {
 
 // Writes the file under a new temporary name in the same directory, flushes
 // it to disk, links it into place and flushes the directory, so readers (and
-// a restart after a power loss) never see a half-written file. Refuses to
-// replace an existing file. Throws StoreError.
+// a restart after a power loss) never see a half-written file. The file is
+// private to its owner (mode 0600). Refuses to replace an existing file.
+// Throws StoreError.
 void writeFileAtomically(const std::string &path, const std::string &content);
 
 // Creates a new directory beside path that only this user can enter, to

@@ -3,9 +3,10 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string_view>
+
+#include "environment/regular_file.h"
 
 namespace tesra {
 namespace {
@@ -31,16 +32,12 @@ std::string defaultIniPath() {
 }
 
 std::optional<IniConfig> IniConfig::load(const std::string &path) {
+    std::string content;
+    if (readRegularFile(path, kMaxIniSize, content) != RegularFileRead::kRead) return std::nullopt;
     std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return std::nullopt;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::ostringstream content;
-    content << file.rdbuf();
-    if (file.bad()) return std::nullopt;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
     if (error) return std::nullopt;
-    return parse(content.str(), absolute.parent_path().string());
+    return parse(content, absolute.parent_path().string());
 }
 
 IniConfig IniConfig::parse(const std::string &text, const std::string &directory) {

@@ -6,10 +6,13 @@
 
 namespace tesra {
 
+constexpr size_t kMaxIniSize = 1024 * 1024;
+
 // The Name=value lines of tesra.ini. Names are case-insensitive.
 class IniConfig {
 public:
-    // Reads the file; returns nothing when it cannot be read.
+    // Reads the file; returns nothing when it cannot be read, is not a
+    // regular file or is over kMaxIniSize.
     static std::optional<IniConfig> load(const std::string &path);
     static IniConfig parse(const std::string &text, const std::string &directory);
 

@@ -22,6 +22,8 @@ enum TesraStatusCode {
     TESRA_ERR_ID_FILE_DAMAGED = 0x0111,  /* unreadable, wrong format or inconsistent */
     TESRA_ERR_WRONG_PASSWORD = 0x0112,
     TESRA_ERR_NO_IDENTITY = 0x0113,      /* no storeSwitchIdentity yet */
+    TESRA_ERR_ACCESS_DENIED = 0x0114,    /* the user is not on the database's access list */
+    TESRA_ERR_ID_FILE_OLD_FORMAT = 0x0115, /* written by an older tesra-admin; make it again */
 
     /* paths and databases */
     TESRA_ERR_PATH_TOO_LONG = 0x0120,

@@ -42,7 +42,7 @@ void expectOpenFailure(const InitResult &result, const std::string &tracedPath)
 }
 
 // The store leaves the path empty when server!!file would not fit in its 256
-// bytes; the bridge then traces and opens the empty path, which fails.
+// bytes; the bridge then traces and opens the empty path, which fails as too long.
 TEST_F(HostileRoad, NamesLongerThanThePathBufferFailToOpen)
 {
     struct Case {
@@ -62,6 +62,10 @@ TEST_F(HostileRoad, NamesLongerThanThePathBufferFailToOpen)
         InitResult result =
             runInit(c.server.empty() ? nullptr : c.server.c_str(), c.database.c_str(), store.password().c_str());
         expectOpenFailure(result, c.tracedPath);
+        if (c.tracedPath.empty()) {
+            EXPECT_EQ(result.exception.message.rfind("Native call QRVDbOpen failed with error: code 288, ", 0), 0u)
+                << result.exception.message;
+        }
         expectOpenStillWorks();
     }
 }
@@ -77,7 +81,7 @@ TEST_F(HostileRoad, ModifiedUtf8InNamesAndPasswords)
 
     InitResult server = runInitWith(javaStringOfUnits(env, u"\u00FCber\U0001F600"s), javaString(env, "main.tdb"),
                                     password);
-    expectOpenFailure(server, "\xC3\xBC" "ber\xED\xA0\xBD\xED\xB8\x80!!main.tdb");
+    expectOpenFailure(server, "\xC3\xBC" "ber\xF0\x9F\x98\x80!!main.tdb");
 
     InitResult wrongPassword = runInitWith(nullptr, javaString(env, "main.tdb"),
                                            javaStringOfUnits(env, u"open sesame\u0000"s));
@@ -86,6 +90,32 @@ TEST_F(HostileRoad, ModifiedUtf8InNamesAndPasswords)
         << wrongPassword.exception.message;
     expectWholeLines(wrongPassword.trace);
     expectOpenStillWorks();
+}
+
+// tesra-admin writes names and passwords in standard UTF-8; the virtual
+// machine hands U+1F600 out as two 3-byte surrogates. Both are the same text.
+TEST_F(HostileRoad, CharactersOutsideTheBasicPlaneMatchWhatTesraAdminWrote)
+{
+    SampleStore unicode(1, "sesame \xF0\x9F\x98\x80");
+    unicode.admin("create-db '\xF0\x9F\x98\x80.tdb'");
+    unicode.rewriteIni(unicode.ini() + "Server.\xF0\x9F\x98\x80=data\n");
+    JNIEnv *env = jvmEnv();
+    LocalFrame frame;
+    jstring password = javaStringOfUnits(env, u"sesame \U0001F600"s);
+    struct Case {
+        jstring server;
+        jstring database;
+        std::string tracedPath;
+    } cases[] = {
+        {nullptr, javaStringOfUnits(env, u"\U0001F600.tdb"s), "\xF0\x9F\x98\x80.tdb"},
+        {javaStringOfUnits(env, u"\U0001F600"s), javaString(env, "main.tdb"), "\xF0\x9F\x98\x80!!main.tdb"},
+    };
+    for (const Case &c : cases) {
+        InitResult result = runInitWith(c.server, c.database, password);
+        EXPECT_FALSE(result.exception.thrown) << result.exception.message;
+        EXPECT_NE(result.trace.find("remoteDbName: " + c.tracedPath + "\n"), std::string::npos) << result.trace;
+        closeAnyOpenDatabase();
+    }
 }
 
 // What the real store makes of since texts: a date and time part of 80

@@ -40,6 +40,11 @@ TEST_F(LocalStoreRoad, FailuresCarryTheStoreTexts)
     EXPECT_EQ(missing.exception.message,
               "Native call QRVDbOpen failed with error: code 292, '" + statusText(0x0124) + "'");
 
+    store.admin("revoke main.tdb 'Test User'");
+    InitResult notOnTheList = runInit(nullptr, "main.tdb", store.password().c_str());
+    EXPECT_EQ(notOnTheList.exception.message,
+              "Native call QRVDbOpen failed with error: code 276, '" + statusText(0x0114) + "'");
+
     InitResult unknownServer = runInit("nowhere", "main.tdb", store.password().c_str());
     EXPECT_EQ(unknownServer.trace.rfind(initLine + "remoteDbName: nowhere!!main.tdb\nError: ", 0), 0u);
     EXPECT_NE(unknownServer.exception.message.find("QRVDbOpen"), std::string::npos);

@@ -28,12 +28,12 @@ std::string run(const std::string &command)
 
 } // namespace
 
-SampleStore::SampleStore(int records)
+SampleStore::SampleStore(int records, const std::string &password) : password_(password)
 {
     char pathTemplate[] = "/tmp/vrxchdet-store-XXXXXX";
     directory_ = mkdtemp(pathTemplate);
     run("printf '%s\\n' '" + password_ + "' | " + TESRA_ADMIN_PATH + " setup " + directory_ +
-        "/store --user 'Test User' --password-stdin --database main.tdb --iterations 10 --records " +
+        "/store --user 'Test User' --password-stdin --database main.tdb --iterations 100000 --records " +
         std::to_string(records));
     setenv("TESRA_INI", (directory_ + "/store/tesra.ini").c_str(), 1);
 }
@@ -52,6 +52,13 @@ std::string SampleStore::admin(const std::string &command) const
 void SampleStore::rewriteIni(const std::string &content) const
 {
     std::ofstream(directory_ + "/store/tesra.ini") << content;
+}
+
+std::string SampleStore::ini() const
+{
+    std::ostringstream content;
+    content << std::ifstream(directory_ + "/store/tesra.ini").rdbuf();
+    return content.str();
 }
 
 std::vector<std::string> SampleStore::listedEntries() const

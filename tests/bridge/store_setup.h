@@ -10,7 +10,7 @@
 // fresh directory, with TESRA_INI pointing at it; removed on destruction.
 class SampleStore {
 public:
-    explicit SampleStore(int records);
+    explicit SampleStore(int records, const std::string &password = "open sesame");
     ~SampleStore();
     SampleStore(const SampleStore &) = delete;
     SampleStore &operator=(const SampleStore &) = delete;
@@ -19,12 +19,13 @@ public:
     // Runs "tesra-admin COMMAND --ini INI" and fails the test on a non-zero exit.
     std::string admin(const std::string &command) const;
     void rewriteIni(const std::string &content) const;
+    std::string ini() const;
     // The change entry of every record, deleted ones included, by record identifier.
     std::vector<std::string> listedEntries() const;
 
 private:
     std::string directory_;
-    std::string password_ = "open sesame";
+    std::string password_;
 };
 
 std::string statusText(unsigned code);

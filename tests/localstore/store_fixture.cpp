@@ -63,7 +63,7 @@ StoreFixture::StoreFixture()
       noClockOffset_("TESRA_CLOCK_OFFSET", std::nullopt) {
     std::filesystem::create_directory(dataDirectory_);
     createIdFile(idPath_, kUser, kPassword, kTestIterations);
-    Database::create(databasePath_);
+    Database::create(databasePath_, {kUser});
     writeIni();
 }
 

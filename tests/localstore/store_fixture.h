@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "database/database.h"
+#include "identity/id_file.h"
 #include "store_client.h"
 #include "time/calendar.h"
 
@@ -41,7 +42,8 @@ std::string readFile(const std::string &path);
 
 constexpr const char *kUser = "Grace Hopper";
 constexpr const char *kPassword = "correct horse";
-constexpr uint32_t kTestIterations = 10;
+// The fewest iterations a new ID file may have.
+constexpr uint32_t kTestIterations = kMinIdIterations;
 
 // A directory with tesra.ini (Directory=data, KeyFilename=user.id), an ID
 // file, the data directory and database main.tdb; TESRA_INI points at the

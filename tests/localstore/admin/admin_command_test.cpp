@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +40,7 @@ protected:
     // setup of site_ with the password from a file, and the words added.
     void setupSite(std::vector<std::string> words = {}) {
         words.insert(words.begin(), {"setup", site_, "--user", "Ada", "--password-file", passwordFile_,
-                                     "--iterations", "5"});
+                                     "--iterations", "100000"});
         const CommandResult result = admin(words);
         ASSERT_EQ(result.exitCode, 0) << result.errors;
     }
@@ -125,7 +126,7 @@ TEST_F(AdminCommandTest, BadInputExitsNonZeroWithAOneLineMessage) {
 // Links planted at the names a temporary file could be given (the command's
 // process id and a counter) must not redirect what tesra-admin writes.
 TEST_F(AdminCommandTest, LinksPlantedAtTemporaryNamesAreNotFollowed) {
-    ASSERT_EQ(admin({"setup", site_, "--user", "Ada", "--password", "pw", "--iterations", "5"}).exitCode, 0);
+    setupSite();
     const std::string victim = directory_ / "victim", outside = directory_ / "outside.tdb";
     writeFile(victim, "precious");
     auto adminAmongLinks = [&](std::vector<std::string> words, const std::string &target, const std::string &linkedTo) {
@@ -148,7 +149,7 @@ TEST_F(AdminCommandTest, LinksPlantedAtTemporaryNamesAreNotFollowed) {
     };
 
     const std::string idFile = directory_ / "new.id";
-    EXPECT_EQ(adminAmongLinks({"create-id", idFile, "--user", "Eve", "--password", "pw", "--iterations", "1"}, idFile, victim), 0);
+    EXPECT_EQ(adminAmongLinks({"create-id", idFile, "--user", "Eve", "--password-file", passwordFile_}, idFile, victim), 0);
     EXPECT_EQ(readFile(victim), "precious");
     EXPECT_FALSE(std::filesystem::is_symlink(idFile));
     EXPECT_NE(readFile(idFile).find("user=Eve"), std::string::npos);
@@ -159,10 +160,53 @@ TEST_F(AdminCommandTest, LinksPlantedAtTemporaryNamesAreNotFollowed) {
     EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(database)));
 }
 
+// Whatever the umask, only the owner may read what setup writes; the ID file
+// has the default 600,000 iterations and fewer than 100,000 are refused.
+TEST_F(AdminCommandTest, SetupWritesPrivateFilesWithStrongKeys) {
+    const mode_t previous = ::umask(0);
+    const CommandResult setup = admin({"setup", site_, "--user", "Ada", "--password-file", passwordFile_});
+    ::umask(previous);
+    ASSERT_EQ(setup.exitCode, 0) << setup.errors;
+    for (const char *file : {"/user.id", "/tesra.ini", "/data/main.tdb"}) {
+        EXPECT_EQ(std::filesystem::status(site_ + file).permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write) << file;
+    }
+    for (const char *folder : {"", "/data"}) {
+        EXPECT_EQ(std::filesystem::status(site_ + folder).permissions(), std::filesystem::perms::owner_all) << folder;
+    }
+    EXPECT_NE(readFile(site_ + "/user.id").find("\niterations=600000\n"), std::string::npos);
+    const CommandResult weak = admin({"create-id", directory_ / "weak.id", "--user", "Ada", "--password-file",
+                                      passwordFile_, "--iterations", "99999"});
+    EXPECT_EQ(weak.exitCode, 2);
+    EXPECT_NE(weak.errors.find("--iterations must be between 100000 and"), std::string::npos) << weak.errors;
+    EXPECT_FALSE(std::filesystem::exists(directory_ / "weak.id"));
+}
+
+// setup and create-db grant the configured user; grant, revoke and access change and show the list.
+TEST_F(AdminCommandTest, AccessListDecidesWhoOpensADatabase) {
+    setupSite();
+    EXPECT_EQ(admin({"access", "main.tdb", "--ini", ini_}).output, "Ada\n");
+    ASSERT_EQ(admin({"create-db", "second.tdb", "--ini", ini_}).exitCode, 0);
+    EXPECT_EQ(admin({"access", "second.tdb", "--ini", ini_}).output, "Ada\n");
+    ASSERT_EQ(admin({"grant", "main.tdb", "Bob Smith", "--ini", ini_}).exitCode, 0);
+    ASSERT_EQ(admin({"revoke", "main.tdb", "Ada", "--ini", ini_}).exitCode, 0);
+    EXPECT_EQ(admin({"access", "main.tdb", "--ini", ini_}).output, "Bob Smith\n");
+    EXPECT_EQ(admin({"revoke", "main.tdb", "Ada", "--ini", ini_}).exitCode, 1) << "no longer on the list";
+    EXPECT_EQ(admin({"grant", "main.tdb", "--ini", ini_}).exitCode, 2);
+
+    ScopedEnvironment ini("TESRA_INI", ini_);
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    ASSERT_EQ(storeSwitchIdentity((site_ + "/user.id").c_str(), "pw", nullptr, 0, 0, nullptr), TESRA_OK);
+    StoreHandle handle = 0;
+    EXPECT_EQ(storeOpenDatabase("main.tdb", &handle), TESRA_ERR_ACCESS_DENIED);
+    EXPECT_EQ(storeOpenDatabase("second.tdb", &handle), TESRA_OK);
+    storeTerm();
+}
+
 TEST_F(AdminCommandTest, FailedSetupLeavesNothingBehind) {
     const CommandResult result =
-        admin({"setup", site_, "--user", "Ada", "--password-file", passwordFile_, "--iterations", "5", "--database",
-               "../escape.tdb"});
+        admin({"setup", site_, "--user", "Ada", "--password-file", passwordFile_, "--iterations", "100000",
+               "--database", "../escape.tdb"});
     EXPECT_NE(result.exitCode, 0);
     EXPECT_FALSE(std::filesystem::exists(site_)) << "setup must remove what it made";
     EXPECT_FALSE(std::filesystem::exists(directory_ / "escape.tdb"));
@@ -229,11 +273,11 @@ TEST_F(AdminCommandTest, WordsNotUnderstoodAreRefusedAndNameEqualsValueIsUnderst
 TEST_F(AdminCommandTest, PasswordsComeFromAFileOrStandardInputAndAreNeverRepeated) {
     const std::string secret = "Sesame-4711";
     const std::string idFile = directory_ / "ada.id";
-    ASSERT_EQ(admin({"create-id", idFile, "--user", "Ada", "--password-stdin", "--iterations", "5"}, secret + "\n").exitCode, 0);
+    ASSERT_EQ(admin({"create-id", idFile, "--user", "Ada", "--password-stdin", "--iterations", "100000"}, secret + "\n").exitCode, 0);
     std::string user;
     EXPECT_EQ(verifyIdFile(idFile, secret, user), TESRA_OK);
     writeFile(passwordFile_, secret + "\r\n");
-    ASSERT_EQ(admin({"create-id", idFile + "2", "--user", "Ada", "--password-file", passwordFile_, "--iterations=5"}).exitCode, 0);
+    ASSERT_EQ(admin({"create-id", idFile + "2", "--user", "Ada", "--password-file", passwordFile_, "--iterations=100000"}).exitCode, 0);
     EXPECT_EQ(verifyIdFile(idFile + "2", secret, user), TESRA_OK) << "the line end is not part of the password";
 
     const std::vector<std::vector<std::string>> refused = {

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "database/database.h"
+#include "database/database_path.h"
 #include "identity/id_file.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
@@ -66,9 +67,55 @@ TEST_F(DatabaseOpenTest, RefusesFilesThatAreNotDatabasesOfThisStore) {
     EXPECT_EQ(readFile(dataDirectory_ + "/text.tdb"), "This is not a database, only some words in a file.\n");
 }
 
+TEST_F(DatabaseOpenTest, OpensOnlyForUsersOnTheAccessList) {
+    start();
+    Database::create(dataDirectory_ + "/theirs.tdb", {"Someone Else"});
+    StoreHandle handle;
+    EXPECT_EQ(open("theirs.tdb", handle), TESRA_ERR_ACCESS_DENIED);
+    EXPECT_EQ(handle, 0u);
+
+    auto theirs = Database::open(dataDirectory_ + "/theirs.tdb");
+    theirs->grantAccess(kUser);
+    EXPECT_EQ(theirs->accessList(), (std::vector<std::string>{kUser, "Someone Else"}));
+    EXPECT_EQ(open("theirs.tdb", handle), TESRA_OK);
+    EXPECT_TRUE(theirs->revokeAccess(kUser));
+    EXPECT_FALSE(theirs->revokeAccess(kUser));
+    EXPECT_EQ(open("theirs.tdb", handle), TESRA_ERR_ACCESS_DENIED);
+
+    // Databases made before access lists have none and open for any identity.
+    SqliteConnection(databasePath_, SQLITE_OPEN_READWRITE).execute("DROP TABLE access_list");
+    EXPECT_EQ(Database::open(databasePath_)->accessList(), std::nullopt);
+    EXPECT_EQ(open("main.tdb", handle), TESRA_OK);
+}
+
+// A symbolic link in the data or a server directory must not lead to a file outside it.
+TEST_F(DatabaseOpenTest, SymbolicLinksMustNotLeadOutOfTheDirectory) {
+    namespace fs = std::filesystem;
+    TemporaryDirectory outside;
+    Database::create(outside / "outside.tdb", {kUser});
+    fs::create_directory(directory_ / "servers");
+    writeIni("Server.hub=servers\n");
+    start();
+    fs::create_symlink(outside / "outside.tdb", dataDirectory_ + "/link.tdb");
+    fs::create_symlink(outside.path(), dataDirectory_ + "/away");
+    fs::create_symlink(outside.path(), directory_ / "servers/away");
+    fs::create_symlink(outside / "new.tdb", dataDirectory_ + "/dangling.tdb");
+    fs::create_symlink("main.tdb", dataDirectory_ + "/alias.tdb");
+
+    StoreHandle handle;
+    EXPECT_EQ(open("link.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("away/outside.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("hub!!away/outside.tdb", handle), TESRA_ERR_PATH_NOT_ALLOWED);
+    EXPECT_EQ(open("alias.tdb", handle), TESRA_OK) << "a link that stays inside";
+    const IniConfig config = *IniConfig::load(iniPath_);
+    EXPECT_THROW(Database::create(resolveDatabasePath(config, "away/new.tdb"), {kUser}), StoreError);
+    EXPECT_THROW(Database::create(resolveDatabasePath(config, "dangling.tdb"), {kUser}), StoreError);
+    EXPECT_FALSE(fs::exists(outside / "new.tdb"));
+}
+
 TEST_F(DatabaseOpenTest, ServerPathsResolveThroughTheirServerLine) {
     TemporaryDirectory serverDirectory;
-    Database::create(serverDirectory / "remote.tdb");
+    Database::create(serverDirectory / "remote.tdb", {kUser});
     writeIni("Server.Hub=" + serverDirectory.path() + "\n");
     start();
 
@@ -98,6 +145,11 @@ TEST_F(DatabaseOpenTest, NetPathIsTheFileNameForLocalFilesAndNeverOverflows) {
     EXPECT_EQ(storeBuildNetPath(nullptr, "srv", tooLong.c_str(), path), TESRA_ERR_PATH_TOO_LONG);
     EXPECT_EQ(path[0], '\0');
     EXPECT_EQ(path[STORE_PATH_SIZE], '#');
+    // A caller that opens the emptied path anyway hears why it is empty.
+    start();
+    StoreHandle handle;
+    EXPECT_EQ(open(path, handle), TESRA_ERR_PATH_TOO_LONG);
+    EXPECT_EQ(open("", handle), TESRA_ERR_PATH_NOT_ALLOWED) << "another empty text";
     EXPECT_EQ(storeBuildNetPath(nullptr, "srv", nullptr, path), TESRA_ERR_NULL_ARGUMENT);
     EXPECT_EQ(storeBuildNetPath(nullptr, "srv", "x", nullptr), TESRA_ERR_NULL_ARGUMENT);
 }
@@ -170,7 +222,7 @@ protected:
         if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
         ASSERT_EQ(::mount("tmpfs", dataDirectory_.c_str(), "tmpfs", 0, "size=256k"), 0) << std::strerror(errno);
         mounted_ = true;
-        Database::create(databasePath_);
+        Database::create(databasePath_, {kUser});
         Database::open(databasePath_)->addRecords(3, kClassDocument, "");
         start();
     }
@@ -195,7 +247,7 @@ TEST_F(FileSystemTest, ReadOnlyFileSystemHasItsOwnStatus) {
     ASSERT_EQ(::mount(nullptr, dataDirectory_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr), 0) << std::strerror(errno);
     StoreHandle handle;
     EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_READ_ONLY);
-    EXPECT_EQ(statusOf([&] { createIdFile(dataDirectory_ + "/other.id", kUser, kPassword, 1); }), TESRA_ERR_READ_ONLY);
+    EXPECT_EQ(statusOf([&] { createIdFile(dataDirectory_ + "/other.id", kUser, kPassword, kMinIdIterations); }), TESRA_ERR_READ_ONLY);
 }
 
 TEST_F(FileSystemTest, FullDiskHasItsOwnStatus) {
@@ -207,7 +259,7 @@ TEST_F(FileSystemTest, FullDiskHasItsOwnStatus) {
     }
     EXPECT_EQ(statusOf([&] { Database::open(databasePath_)->addRecord(kClassDocument, std::string(64 * 1024, 't')); }),
               TESRA_ERR_DISK_FULL);
-    EXPECT_EQ(statusOf([&] { createIdFile(dataDirectory_ + "/other.id", kUser, kPassword, 1); }), TESRA_ERR_DISK_FULL);
+    EXPECT_EQ(statusOf([&] { createIdFile(dataDirectory_ + "/other.id", kUser, kPassword, kMinIdIterations); }), TESRA_ERR_DISK_FULL);
     EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_ERR_DISK_FULL);
 }
 

@@ -1,7 +1,11 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <future>
 
 #include "status/status_codes.h"
 #include "store_fixture.h"
@@ -43,24 +47,31 @@ TEST_F(ConfigTest, ReadsNamesCaseInsensitivelyTrimmingSpacesAndSkippingComments)
     EXPECT_EQ(found, 0);
 }
 
-TEST_F(ConfigTest, CutsValuesToTheBufferAndAlwaysTerminates) {
-    writeIni("Long=abcdefghij\n");
+// A value cut to its buffer would be another value (for KeyFilename, another
+// file): a value that does not fit with its terminator reads as not set.
+TEST_F(ConfigTest, ValuesThatDoNotFitTheBufferReadAsNotSet) {
+    const std::string keyFile = "/" + std::string(254, 'k');
+    writeIni("Long=abcdefghij\nKeyFilename=" + keyFile + "\n");
     ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
 
-    char buffer[8];
+    char buffer[16];
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_NE(storeReadConfig("Long", buffer, 5), 0);
-    EXPECT_STREQ(buffer, "abcd");
-    EXPECT_EQ(buffer[5], '#') << "wrote past valueSize";
-
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_NE(storeReadConfig("Long", buffer, 1), 0);
+    EXPECT_EQ(storeReadConfig("Long", buffer, 10), 0);
     EXPECT_EQ(buffer[0], '\0');
-    EXPECT_EQ(buffer[1], '#');
+    EXPECT_EQ(buffer[1], '#') << "wrote past the terminator";
+    EXPECT_NE(storeReadConfig("Long", buffer, 11), 0);
+    EXPECT_STREQ(buffer, "abcdefghij");
 
     std::memset(buffer, '#', sizeof buffer);
-    EXPECT_NE(storeReadConfig("Long", buffer, 0), 0);
+    EXPECT_EQ(storeReadConfig("Long", buffer, 0), 0);
     EXPECT_EQ(buffer[0], '#') << "valueSize 0 must write nothing";
+
+    int found = 0;
+    EXPECT_EQ(readConfig("KeyFilename", STORE_PATH_SIZE, &found), keyFile);
+    writeIni("KeyFilename=" + keyFile + "x\n");
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    EXPECT_EQ(readConfig("KeyFilename", STORE_PATH_SIZE, &found), "<unset>");
+    EXPECT_EQ(found, 0);
 }
 
 TEST_F(ConfigTest, NothingIsSetWhileTheRuntimeIsDown) {
@@ -99,6 +110,31 @@ TEST_F(ConfigTest, FailsWhenTheIniCannotBeRead) {
     StoreHandle handle = 7;
     EXPECT_EQ(storeOpenDatabase("main.tdb", &handle), TESRA_ERR_NOT_STARTED);
     EXPECT_EQ(handle, 0u);
+}
+
+// A FIFO in place of tesra.ini or the ID file used to block initTesra for good.
+TEST_F(ConfigTest, RefusesNonRegularAndOversizedFilesWithoutBlocking) {
+    const std::string fifo = directory_ / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto returnsInTime = [&](auto call) {
+        auto result = std::async(std::launch::async, call);
+        if (result.wait_for(std::chrono::seconds(5)) == std::future_status::ready) return result.get();
+        ADD_FAILURE() << "blocked on the FIFO";
+        ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));  // lets the blocked reader go
+        return result.get();
+    };
+    {
+        ScopedEnvironment iniIsAFifo("TESRA_INI", fifo);
+        EXPECT_EQ(returnsInTime([] { return storeInit(0, nullptr); }), TESRA_ERR_INI_UNREADABLE);
+    }
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    EXPECT_EQ(returnsInTime([&] { return storeSwitchIdentity(fifo.c_str(), kPassword, nullptr, 0, 0, nullptr); }),
+              TESRA_ERR_ID_FILE_DAMAGED);
+
+    writeIni("Padding=" + std::string(1024 * 1024, 'p') + "\n");
+    EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_INI_UNREADABLE) << "over 1 MiB";
+    writeIni("Padding=" + std::string(1000 * 1024, 'p') + "\n");
+    EXPECT_EQ(storeInit(0, nullptr), TESRA_OK);
 }
 
 TEST_F(ConfigTest, SecondInitRereadsTheIniAndKeepsOpenDatabases) {

@@ -2,6 +2,7 @@
 
 #include "identity/id_file.h"
 #include "status/status_codes.h"
+#include "status/store_error.h"
 #include "store_fixture.h"
 
 namespace tesra::testing {
@@ -72,6 +73,39 @@ TEST_F(IdentityTest, DamagedFilesAreToldApartFromWrongPasswords) {
     EXPECT_EQ(switchTo(directory_ / "other-key.id", kPassword), TESRA_ERR_WRONG_PASSWORD);
 }
 
+// The MAC covers every line: a changed user name, or another file's salt and
+// key under this file's user line, no longer opens with any password.
+TEST_F(IdentityTest, EditedFilesDoNotOpen) {
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    const std::string good = readFile(idPath_);
+    createIdFile(directory_ / "other.id", "Other", "other password", kTestIterations);
+    const std::string other = readFile(directory_ / "other.id");
+    auto line = [](const std::string &text, const std::string &prefix) {
+        const size_t start = text.find("\n" + prefix) + 1;
+        return text.substr(start, text.find('\n', start) - start);
+    };
+    auto replaced = [&](std::string text, const std::string &prefix, const std::string &replacement) {
+        return text.replace(text.find("\n" + prefix) + 1, line(text, prefix).size(), replacement);
+    };
+
+    writeFile(directory_ / "renamed.id", replaced(good, "user=", "user=Ada Lovelace"));
+    EXPECT_EQ(switchTo(directory_ / "renamed.id", kPassword), TESRA_ERR_ID_FILE_DAMAGED);
+    writeFile(directory_ / "transplanted.id", replaced(other, "user=", line(good, "user=")));
+    EXPECT_EQ(switchTo(directory_ / "transplanted.id", "other password"), TESRA_ERR_ID_FILE_DAMAGED);
+    for (const char *prefix : {"salt=", "iterations=", "key=", "mac="}) {
+        std::string edited = line(good, prefix);
+        edited.back() = edited.back() == '1' ? '2' : '1';
+        writeFile(directory_ / "edited.id", replaced(good, prefix, edited));
+        const StoreStatus status = switchTo(directory_ / "edited.id", kPassword);
+        EXPECT_TRUE(status == TESRA_ERR_ID_FILE_DAMAGED || status == TESRA_ERR_WRONG_PASSWORD) << prefix << status;
+    }
+    writeFile(directory_ / "extra.id", good + "user=Ada Lovelace\n");
+    EXPECT_EQ(switchTo(directory_ / "extra.id", kPassword), TESRA_ERR_ID_FILE_DAMAGED);
+    writeFile(directory_ / "old.id", "tesra-id-file 1\n" + good.substr(good.find('\n') + 1));
+    EXPECT_EQ(switchTo(directory_ / "old.id", kPassword), TESRA_ERR_ID_FILE_OLD_FORMAT);
+    EXPECT_EQ(switchTo(idPath_, kPassword), TESRA_OK);
+}
+
 TEST_F(IdentityTest, FileHoldsNoPasswordAndDifferentSaltsEachTime) {
     createIdFile(directory_ / "second.id", kUser, kPassword, kTestIterations);
     const std::string first = readFile(idPath_);
@@ -79,6 +113,7 @@ TEST_F(IdentityTest, FileHoldsNoPasswordAndDifferentSaltsEachTime) {
     EXPECT_EQ(first.find(kPassword), std::string::npos);
     EXPECT_NE(first, second) << "salt must be random";
     EXPECT_THROW(createIdFile(idPath_, kUser, kPassword, kTestIterations), std::exception) << "must not overwrite";
+    EXPECT_THROW(createIdFile(directory_ / "weak.id", kUser, kPassword, kMinIdIterations - 1), StoreError);
 }
 
 TEST_F(IdentityTest, FailedSwitchKeepsThePreviousIdentity) {

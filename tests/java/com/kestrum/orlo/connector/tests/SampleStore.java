@@ -48,7 +48,7 @@ public final class SampleStore {
             }
         }
         store.run(List.of("setup", store.folder.toString(), "--user", "Test User", "--password-stdin",
-                          "--database", DATABASE, "--iterations", "10", "--records", Integer.toString(records)),
+                          "--database", DATABASE, "--iterations", "100000", "--records", Integer.toString(records)),
                   PASSWORD + "\n");
         return store;
     }
