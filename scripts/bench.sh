@@ -14,7 +14,8 @@ cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench tesra_
 admin="$build/localstore/tesra-admin"
 store="$build/bench/store"
 marker="$store/made-for-${sizes[*]// /-}"
-if [ ! -f "$marker" ]; then
+# Made again when missing, or made by a tesra-admin that wrote an older ID file.
+if [ ! -f "$marker" ] || ! head -n 1 "$store/user.id" | grep -qx 'tesra-id-file 2'; then
   echo "making the benchmark's databases (${sizes[*]} records, a tenth of each deleted) in $store"
   rm -rf "$store"
   start=$SECONDS
