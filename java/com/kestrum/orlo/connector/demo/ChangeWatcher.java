@@ -82,7 +82,7 @@ public final class ChangeWatcher {
                           count == 1 ? "" : "s", batch.until());
         }
         for (Change change : batch.changes()) {
-            REPORT.printf("    record %-8s %-8s universal id %s%n",
+            REPORT.printf("    record %-8s %-16s universal id %s%n",
                           Long.toHexString(change.recordId()).toUpperCase(Locale.ROOT),
                           change.deleted() ? "deleted" : "added or changed", change.universalId());
         }
