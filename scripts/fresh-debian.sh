@@ -47,10 +47,14 @@ if [ ! -f "$bare/.vrxchdet-bare" ] || [ -e "$bare/usr/bin/cmake" ] || [ -e "$bar
   make_bare_root
 fi
 
+# A run must leave nothing running; whatever it left is named, then stopped.
 stop_processes_inside() {
   local pid
   for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-    [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$run" ] && kill -9 "$pid" 2>/dev/null || true
+    if [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$run" ]; then
+      echo "left running: $pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)" >&2
+      kill -9 "$pid" 2>/dev/null || true
+    fi
   done
 }
 unmount_all() {
