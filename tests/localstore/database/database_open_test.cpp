@@ -199,7 +199,16 @@ TEST_F(DatabaseOpenTest, StoreTermForgetsTheIdentity) {
     EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_NO_IDENTITY);
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define SANITIZER_RUNTIME_PRESENT 1
+#endif
+#endif
+
 TEST_F(DatabaseOpenTest, RunningOutOfFileDescriptorsHasItsOwnStatus) {
+#ifdef SANITIZER_RUNTIME_PRESENT
+    GTEST_SKIP() << "the sanitizers' own checks need file descriptors, and report a fault without them";
+#endif
     start();
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
