@@ -9,7 +9,7 @@ sizes=(10000 100000 1000000)
 password=bench
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVRXCHDET_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench tesra_admin
+cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench tesra_admin tesra_search_bench
 
 admin="$build/localstore/tesra-admin"
 store="$build/bench/store"
@@ -55,3 +55,6 @@ lines=$(wc -l <"$trace")
 broken=$(grep -cvE "$lineForms" "$trace" || true)
 echo "trace: $lines lines, $broken not of a known form"
 [ "$broken" -eq 0 ]
+
+echo "the local store alone: a full search of 1,000,000 records, and a writer beside full polls"
+"$build/localstore/tesra_search_bench" 1000000 | tee -a "$report"
