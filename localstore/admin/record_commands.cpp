@@ -143,30 +143,32 @@ Command addCommand() {
             runAdd};
 }
 
-Command changeCommand() {
-    return {"change",
+namespace {
+
+// change and delete: the same operands and options, one write per record.
+Command modifyCommand(const char *name, const char *summary, RecordWrite (*write)(Database &, uint32_t)) {
+    return {name,
             {"DB RECORD_ID... [--ini PATH]", "DB --random N [--seed S] [--ini PATH]"},
-            "Changes present records of database DB, each in a write of its own.",
+            summary,
             "DB and the RECORD_IDs",
             1,
             kAnyNumber,
             modifyOptions(),
             std::string(kWriteLineHelp) + kRecordIdHelp + kDatabaseHelp,
-            [](const Arguments &arguments) { return modifyRecords(
-                arguments, "change", [](Database &database, uint32_t id) { return database.changeRecord(id); }); }};
+            [name, write](const Arguments &arguments) { return modifyRecords(arguments, name, write); }};
+}
+
+}  // namespace
+
+Command changeCommand() {
+    return modifyCommand("change", "Changes present records of database DB, each in a write of its own.",
+                         [](Database &database, uint32_t id) { return database.changeRecord(id); });
 }
 
 Command deleteCommand() {
-    return {"delete",
-            {"DB RECORD_ID... [--ini PATH]", "DB --random N [--seed S] [--ini PATH]"},
-            "Deletes present records of database DB, each in a write of its own; a deletion record stays.",
-            "DB and the RECORD_IDs",
-            1,
-            kAnyNumber,
-            modifyOptions(),
-            std::string(kWriteLineHelp) + kRecordIdHelp + kDatabaseHelp,
-            [](const Arguments &arguments) { return modifyRecords(
-                arguments, "delete", [](Database &database, uint32_t id) { return database.deleteRecord(id); }); }};
+    return modifyCommand("delete",
+                         "Deletes present records of database DB, each in a write of its own; a deletion record stays.",
+                         [](Database &database, uint32_t id) { return database.deleteRecord(id); });
 }
 
 Command listCommand() {
