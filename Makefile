@@ -4,18 +4,30 @@ JOBS ?= 2
 PREFIX ?= /usr/local
 export JAVA_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
 
-# What a user installs: the bridge, the local store, its admin command and the jars.
-PRODUCT_TARGETS = vrxchdet ntesra tesra_admin connector change_feed change_watcher
+# What a user installs: the bridge, the local store, its admin command and the
+# jars with their Maven artefacts.
+PRODUCT_TARGETS = vrxchdet ntesra tesra_admin connector change_feed change_watcher \
+	connector_artefact change_feed_artefact
 
-.PHONY: deps configure product build test demo install clean
+.PHONY: deps product-deps configure product-configure product build test demo install clean
 
+# The packages of the build and of the tests.
 deps:
+	@scripts/install-deps.sh --tests
+
+# The packages of the build alone.
+product-deps:
 	@scripts/install-deps.sh
 
 configure: deps
-	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DVRXCHDET_BUILD_TESTS=ON
 
-product: configure
+# The same build folder without the tests: switching between the two
+# regenerates the build files and rebuilds nothing of the product.
+product-configure: product-deps
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) -DVRXCHDET_BUILD_TESTS=OFF
+
+product: product-configure
 	cmake --build $(BUILD) -j $(JOBS) --target $(PRODUCT_TARGETS)
 
 build: configure
@@ -29,7 +41,7 @@ test: build
 demo: product
 	scripts/demo.sh $(BUILD)
 
-# make install PREFIX=DIR: lib/, bin/ and share/java/ under DIR.
+# make install PREFIX=DIR: lib/, bin/, share/java/ and share/maven-repo/ under DIR.
 install: product
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
@@ -61,7 +73,7 @@ test: windows-test
 # The bridge's change query against the floor of its JNI work, in a Release
 # build of its own (build-release/); the report ends with bridge_over_floor=R.
 .PHONY: bench
-bench: deps
+bench: product-deps
 	scripts/bench.sh build-release
 
 # The libFuzzer targets of tests/fuzz, five minutes each (build-fuzz/).

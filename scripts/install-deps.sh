@@ -1,7 +1,17 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build needs, when missing; with --tests
+# those of the tests too (GoogleTest, JUnit, and Maven with the plugins the
+# Maven consumer test builds with, offline).
+#
+# usage: install-deps.sh [--tests] [PACKAGE...]
 set -euo pipefail
-packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev libsqlite3-dev libssl-dev junit5 "$@")
+packages=(cmake make g++ openjdk-17-jdk-headless libsqlite3-dev libssl-dev)
+if [ "${1:-}" = --tests ]; then
+  shift
+  packages+=(libgtest-dev junit5 maven libmaven-compiler-plugin-java libmaven-jar-plugin-java
+    libmaven-resources-plugin-java libsurefire-java libmaven-dependency-plugin-java)
+fi
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -15,20 +15,30 @@ import java.util.Vector;
  *
  * <p>Every call writes its trace lines to the process's standard output. The store's configuration
  * file is found through the environment variable {@code TESRA_INI}, else {@code tesra.ini} in the
- * current directory; the native library is loaded from {@code java.library.path}.
+ * current directory.
+ *
+ * <p>The native library "vrxchdet" is loaded with the class, from the first of: the folder named by the
+ * system property {@code vrxchdet.library.path} (when it is set, nothing else is tried); a folder of
+ * {@code java.library.path} that holds it; the natives inside the connector jar for the running
+ * platform, copied into a new folder of the temporary folder that only this user can read and removed
+ * at exit. The store library is loaded from beside the bridge, except on Windows, where
+ * {@code nTESRA.dll} must be where Windows looks for a DLL's dependencies. A connector class loaded by
+ * a second class loader loads its own copy from the jar.
  */
 public class VarnexChangeDetectionConnector {
-    static {
-        System.loadLibrary("vrxchdet");
-    }
+    /** Why the native library could not be loaded, or null once it is. */
+    private static final String LOAD_FAILURE = NativeLibrary.load();
 
     /**
-     * Makes a connector; the native library is loaded with the class.
+     * Makes a connector.
      *
-     * @throws UnsatisfiedLinkError (when the class is first used) if "vrxchdet", or the store library
-     *     beside it, is not found on {@code java.library.path}
+     * @throws UnsatisfiedLinkError if the native library could not be loaded with the class; the message
+     *     names every place tried and why each failed, and is the same at every attempt
      */
     public VarnexChangeDetectionConnector() {
+        if (LOAD_FAILURE != null) {
+            throw new UnsatisfiedLinkError(LOAD_FAILURE);
+        }
     }
 
     /**

@@ -6,16 +6,14 @@ import java.util.regex.Pattern;
 
 /**
  * One record's change as the store reports it: the record is present (added or changed) or deleted.
- *
- * @param universalId the record's universal identifier, 32 hexadecimal digits, the same in every
- *                    replica of the database
- * @param recordId    the record's identifier within this database, 0 to 0xFFFFFFFF
- * @param deleted     whether the record was deleted; otherwise it is present in the state it was
- *                    changed to
  */
-public record Change(String universalId, long recordId, boolean deleted) {
+public final class Change {
     private static final Pattern ENTRY = Pattern.compile("([0-9A-Fa-f]{32}):([0-9A-Fa-f]{1,8}):(NOR|DEL)");
     private static final Pattern UNIVERSAL_ID = Pattern.compile("[0-9A-Fa-f]{32}");
+
+    private final String universalId;
+    private final long recordId;
+    private final boolean deleted;
 
     /**
      * Checks the identifiers.
@@ -26,7 +24,7 @@ public record Change(String universalId, long recordId, boolean deleted) {
      * @throws IllegalArgumentException when the universal identifier is not 32 hexadecimal digits or the
      *                                  record identifier does not fit the store's 32 bits
      */
-    public Change {
+    public Change(String universalId, long recordId, boolean deleted) {
         Objects.requireNonNull(universalId, "universalId");
         if (!UNIVERSAL_ID.matcher(universalId).matches()) {
             throw new IllegalArgumentException("A universal identifier is 32 hexadecimal digits, not '" + universalId + "'");
@@ -34,6 +32,9 @@ public record Change(String universalId, long recordId, boolean deleted) {
         if (recordId < 0 || recordId > 0xFFFFFFFFL) {
             throw new IllegalArgumentException("A record identifier has 32 bits, not " + recordId);
         }
+        this.universalId = universalId;
+        this.recordId = recordId;
+        this.deleted = deleted;
     }
 
     /**
@@ -51,5 +52,52 @@ public record Change(String universalId, long recordId, boolean deleted) {
             throw new IllegalArgumentException("Not a change entry of the form UNIVERSALID:RECORDID:NOR|DEL: '" + entry + "'");
         }
         return new Change(parts.group(1), Long.parseLong(parts.group(2), 16), parts.group(3).equals("DEL"));
+    }
+
+    /**
+     * The record's universal identifier.
+     *
+     * @return 32 hexadecimal digits, the same in every replica of the database
+     */
+    public String universalId() {
+        return universalId;
+    }
+
+    /**
+     * The record's identifier within this database.
+     *
+     * @return 0 to 0xFFFFFFFF
+     */
+    public long recordId() {
+        return recordId;
+    }
+
+    /**
+     * Whether the record was deleted.
+     *
+     * @return true for a deleted record; false for one present in the state it was changed to
+     */
+    public boolean deleted() {
+        return deleted;
+    }
+
+    /** Changes are equal when their universal identifier, record identifier and state are. */
+    @Override
+    public boolean equals(Object other) {
+        if (!(other instanceof Change)) {
+            return false;
+        }
+        Change that = (Change) other;
+        return universalId.equals(that.universalId) && recordId == that.recordId && deleted == that.deleted;
+    }
+
+    @Override
+    public int hashCode() {
+        return Objects.hash(universalId, recordId, deleted);
+    }
+
+    @Override
+    public String toString() {
+        return "Change[universalId=" + universalId + ", recordId=" + recordId + ", deleted=" + deleted + "]";
     }
 }

@@ -6,20 +6,18 @@ import java.util.Set;
 
 /**
  * How a {@link ChangeFeed} reads the store's failures.
- *
- * @param resyncStatuses    statuses meaning the history since the committed end text is gone: the feed
- *                          answers them with a full listing from the beginning
- * @param transientStatuses statuses worth trying again: the feed retries them with exponential backoff
- * @param retries           how many times a query is tried again before its failure is thrown
- * @param firstBackoff      the pause before the first retry; each further pause doubles
- * @param maxBackoff        the longest pause
  */
-public record ChangeFeedOptions(Set<Integer> resyncStatuses, Set<Integer> transientStatuses, int retries,
-                                Duration firstBackoff, Duration maxBackoff) {
+public final class ChangeFeedOptions {
     /** The local store's status for a search from before the purge of its deletion records. */
     public static final int RESYNCHRONISE = 0x0141;
     /** The local store's status for a database that stayed locked by another process. */
     public static final int DATABASE_LOCKED = 0x0150;
+
+    private final Set<Integer> resyncStatuses;
+    private final Set<Integer> transientStatuses;
+    private final int retries;
+    private final Duration firstBackoff;
+    private final Duration maxBackoff;
 
     /**
      * Checks the values and copies the sets.
@@ -32,9 +30,8 @@ public record ChangeFeedOptions(Set<Integer> resyncStatuses, Set<Integer> transi
      * @throws IllegalArgumentException for a negative retry count or pause, or a first pause longer than
      *                                  the longest
      */
-    public ChangeFeedOptions {
-        resyncStatuses = Set.copyOf(resyncStatuses);
-        transientStatuses = Set.copyOf(transientStatuses);
+    public ChangeFeedOptions(Set<Integer> resyncStatuses, Set<Integer> transientStatuses, int retries,
+                             Duration firstBackoff, Duration maxBackoff) {
         Objects.requireNonNull(firstBackoff, "firstBackoff");
         Objects.requireNonNull(maxBackoff, "maxBackoff");
         if (retries < 0 || firstBackoff.isNegative() || firstBackoff.compareTo(maxBackoff) > 0) {
@@ -42,6 +39,80 @@ public record ChangeFeedOptions(Set<Integer> resyncStatuses, Set<Integer> transi
                                                + "longer than the longest: " + retries + ", " + firstBackoff
                                                + ", " + maxBackoff);
         }
+        this.resyncStatuses = Set.copyOf(resyncStatuses);
+        this.transientStatuses = Set.copyOf(transientStatuses);
+        this.retries = retries;
+        this.firstBackoff = firstBackoff;
+        this.maxBackoff = maxBackoff;
+    }
+
+    /**
+     * The statuses meaning the history since the committed end text is gone: the feed answers them with
+     * a full listing from the beginning.
+     *
+     * @return an unmodifiable set
+     */
+    public Set<Integer> resyncStatuses() {
+        return resyncStatuses;
+    }
+
+    /**
+     * The statuses worth trying again: the feed retries them with exponential backoff.
+     *
+     * @return an unmodifiable set
+     */
+    public Set<Integer> transientStatuses() {
+        return transientStatuses;
+    }
+
+    /**
+     * How many times a query is tried again before its failure is thrown.
+     *
+     * @return 0 or more
+     */
+    public int retries() {
+        return retries;
+    }
+
+    /**
+     * The pause before the first retry; each further pause doubles.
+     *
+     * @return a pause, not negative
+     */
+    public Duration firstBackoff() {
+        return firstBackoff;
+    }
+
+    /**
+     * The longest pause between retries.
+     *
+     * @return a pause, not shorter than the first
+     */
+    public Duration maxBackoff() {
+        return maxBackoff;
+    }
+
+    /** Options are equal when their statuses, retry limit and pauses are. */
+    @Override
+    public boolean equals(Object other) {
+        if (!(other instanceof ChangeFeedOptions)) {
+            return false;
+        }
+        ChangeFeedOptions that = (ChangeFeedOptions) other;
+        return resyncStatuses.equals(that.resyncStatuses) && transientStatuses.equals(that.transientStatuses)
+               && retries == that.retries && firstBackoff.equals(that.firstBackoff)
+               && maxBackoff.equals(that.maxBackoff);
+    }
+
+    @Override
+    public int hashCode() {
+        return Objects.hash(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff);
+    }
+
+    @Override
+    public String toString() {
+        return "ChangeFeedOptions[resyncStatuses=" + resyncStatuses + ", transientStatuses=" + transientStatuses
+               + ", retries=" + retries + ", firstBackoff=" + firstBackoff + ", maxBackoff=" + maxBackoff + "]";
     }
 
     /**
