@@ -15,8 +15,8 @@ export TESRA_INI=$demo/store/tesra.ini
 
 watch() {
   # The watcher reports on standard error; standard output is the native trace.
-  "$java" -Djava.library.path="$build/bridge" \
-    -cp "$build/java/connector.jar:$build/java/change-feed.jar:$build/java/change-watcher.jar" \
+  # The natives come from the connector jar.
+  "$java" -cp "$build/java/connector.jar:$build/java/change-feed.jar:$build/java/change-watcher.jar" \
     com.kestrum.orlo.connector.demo.ChangeWatcher sample.tdb demo "$demo/checkpoint" "$@" 2>&1 >> "$demo/trace.log"
 }
 

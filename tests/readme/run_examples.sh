@@ -5,7 +5,9 @@
 # scratch home (so that the installed libraries work only through their own
 # run path) and each ```sh block runs in an empty folder of its own, with the
 # README's ```java files ("// Name.java" on their first line) beside it.
-# A block fails the test when a command in it fails.
+# A block fails the test when a command in it fails. Every Java example must
+# be such a file, compiled (javac ... Name.java) and run (java ... Name) by a
+# shell example of its README, so that each one is shown to work as written.
 #
 # usage: run_examples.sh BUILD_DIR README...
 set -euo pipefail
@@ -30,6 +32,7 @@ for readme in "$@"; do
     /^```sh$/ { n++; out = sprintf("%s/sh-%02d.sh", dir, n); next }
     /^```java$/ { java = 1; next }
     java && /^\/\/ [A-Za-z]+\.java$/ { out = dir "/" $2; java = 0; next }
+    java { print "line " NR ": " $0 > (dir "/unnamed-java"); out = ""; java = 0; next }
     /^```/ { out = ""; java = 0; next }
     out != "" { print > out }
   ' "$readme"
@@ -39,6 +42,19 @@ for readme in "$@"; do
     failures=$((failures + 1))
     continue
   fi
+  if [ -f "$blocks/unnamed-java" ]; then
+    echo "FAILED: $readme has a Java example without a \"// Name.java\" first line:"
+    sed 's/^/    | /' "$blocks/unnamed-java"
+    failures=$((failures + 1))
+  fi
+  for source in "$blocks"/*.java; do
+    [ -f "$source" ] || continue
+    class=$(basename "$source" .java)
+    if ! grep -qE "javac .*\b$class\.java" $examples || ! grep -qE "(^|[ ;])java .* $class( |$)" $examples; then
+      echo "FAILED: $readme: no shell example compiles and runs $class.java"
+      failures=$((failures + 1))
+    fi
+  done
   for example in $examples; do
     work=$scratch/$name-$(basename "$example" .sh)
     mkdir -p "$work"
