@@ -49,7 +49,8 @@ clean:
 	rm -rf $(BUILD)
 
 # The Windows DLLs, cross-built (CMakePresets.json): 32-bit into
-# build-windows/, 64-bit into build-windows64/.
+# build-windows/, 64-bit into build-windows64/; and the connector jar with the
+# natives of every platform, build-windows64/connector-VERSION.jar.
 .PHONY: windows
 windows:
 	@scripts/install-deps.sh g++-mingw-w64-i686 g++-mingw-w64-x86-64
@@ -57,13 +58,15 @@ windows:
 	cmake --build --preset windows
 	cmake --preset windows64
 	cmake --build --preset windows64
+	scripts/windows-jar.sh
 
-# Their tests: the export and import tables and the version, and each DLL at
+# Their tests: the jar's listing, the export and import tables and the version, and each DLL at
 # work under Wine of its architecture; scripts/setup-wine.sh installs Wine and
 # makes its prefixes on first use. Each preset's last test stops Wine's
 # processes of its prefix.
 .PHONY: windows-test
 windows-test: windows
+	scripts/windows-jar.sh --check
 	scripts/setup-wine.sh
 	ctest --preset windows -j $(JOBS)
 	ctest --preset windows64 -j $(JOBS)

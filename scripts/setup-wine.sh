@@ -44,24 +44,104 @@ if ! runs_32bit; then
   runs_32bit || { echo "32-bit x86 programs still do not run" >&2; exit 1; }
 fi
 
+# Wine's server can die while the prefix is being made under emulation; its
+# clients (wineboot and the processes it started) then wait in pipe reads for
+# ever. So each attempt is watched: its processes carry a marker in their
+# environment, a dead server (clients but no server for server_grace seconds)
+# or an attempt longer than attempt_seconds ends them all, and the prefix is
+# made again from scratch.
+attempt_seconds=${VRXCHDET_WINE_ATTEMPT_SECONDS:-240}
+server_grace=10
+attempts=3
+
+# The processes of the attempt with the given marker.
+attempt_pids() {
+  grep -lzx "VRXCHDET_WINE_ATTEMPT=$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true
+}
+
+# The program names of the given processes (under qemu, the emulated program's).
+process_names() {
+  local pid words
+  for pid in "$@"; do
+    words=$(tr '\0' '\n' < "/proc/$pid/cmdline" 2>/dev/null | grep -v '^-' | grep -v qemu | head -n 1) || true
+    [ -z "$words" ] || printf '%s ' "$(basename "${words//\\//}")"
+  done
+}
+
+end_attempt() {
+  local marker=$1 pids round
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    pids=$(attempt_pids "$marker")
+    [ -z "$pids" ] && return 0
+    # shellcheck disable=SC2086
+    kill -9 $pids 2>/dev/null || true
+    sleep 1
+  done
+  echo "processes of the attempt still there after 10 s: $(attempt_pids "$marker")" >&2
+}
+
+prefix_complete() {
+  [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && [ -f "$WINEPREFIX/system.reg" ]
+}
+
+# One attempt at making the prefix: wineboot --init, then every process it
+# started, the server included, until they have all ended.
+boot_prefix() {
+  local marker="$$-$1-$RANDOM" start elapsed pids names boot serverless=0 reported=0
+  VRXCHDET_WINE_ATTEMPT=$marker "$wine_loader" wineboot --init &
+  boot=$!
+  start=$(date +%s)
+  while :; do
+    sleep 1
+    elapsed=$(($(date +%s) - start))
+    pids=$(attempt_pids "$marker")
+    [ -z "$pids" ] && ! kill -0 "$boot" 2>/dev/null && break
+    # shellcheck disable=SC2086
+    names=$(process_names $pids)
+    if [[ " $names" == *" wineserver"* ]]; then
+      serverless=0
+    else
+      serverless=$((serverless + 1))
+    fi
+    if [ "$serverless" -ge "$server_grace" ]; then
+      echo "Wine's server is gone while these wait for it: $names; ending them" >&2
+      end_attempt "$marker"
+      wait "$boot" 2>/dev/null || true
+      # Leftovers after a wineboot that finished do no harm to a complete prefix.
+      prefix_complete
+      return
+    fi
+    if [ "$elapsed" -ge "$attempt_seconds" ]; then
+      echo "the Wine prefix was not made within $attempt_seconds s; still running: $names; ending them" >&2
+      end_attempt "$marker"
+      wait "$boot" 2>/dev/null || true
+      return 1
+    fi
+    if [ $((elapsed - reported)) -ge 15 ]; then
+      echo "  waiting ${elapsed} s for wineboot --init and what it started to end: $names"
+      reported=$elapsed
+    fi
+  done
+  wait "$boot" || echo "wineboot --init ended with status $?" >&2
+  prefix_complete
+}
+
 make_prefix() {
   VRXCHDET_WINEARCH=$1
   # shellcheck source=scripts/wine-env.sh
   source scripts/wine-env.sh
   ready="$WINEPREFIX/.vrxchdet-ready"
   [ -f "$ready" ] && return 0
-  echo "creating the $WINEARCH Wine prefix $WINEPREFIX"
+  echo "creating the $WINEARCH Wine prefix $WINEPREFIX (each attempt bounded to $attempt_seconds s)"
   start=$(date +%s)
-  for attempt in 1 2; do
+  for attempt in $(seq "$attempts"); do
     # Under emulation the first process may give up waiting for the prefix
     # before the prefix is made ("could not load kernel32.dll"), and some of
-    # Wine's own processes crash now and then; wineserver --wait waits for
-    # the making to end, and the system DLLs show whether it got that far.
-    timeout 900 "$wine_loader" wineboot --init || true
-    timeout 900 wineserver --wait || true
-    [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && break
-    echo "the Wine prefix $WINEPREFIX was not completed (attempt $attempt)" >&2
-    [ "$attempt" -eq 2 ] && exit 1
+    # Wine's own processes crash now and then: the system DLLs and the
+    # registry show whether the making got to its end.
+    boot_prefix "$attempt" && break
+    echo "the Wine prefix $WINEPREFIX was not completed (attempt $attempt of $attempts)" >&2
+    [ "$attempt" -eq "$attempts" ] && exit 1
     rm -rf "$WINEPREFIX"
   done
   echo "Wine prefix created in $(($(date +%s) - start)) s"
