@@ -8,10 +8,12 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardCopyOption;
+import java.nio.file.attribute.PosixFilePermission;
 import java.nio.file.attribute.PosixFilePermissions;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Locale;
+import java.util.Set;
 
 /**
  * Loads the native library "vrxchdet" for the connector class, from the first of these places that
@@ -31,6 +33,9 @@ final class NativeLibrary {
     private static final String NAME = "vrxchdet";
     /** The local store's library, which the bridge finds in its own folder (run path $ORIGIN). */
     private static final String STORE_NAME = "ntesra";
+    private static final String NATIVES = "META-INF/native/";
+    private static final String FOLDER_PREFIX = "vrxchdet-";
+    private static final Set<PosixFilePermission> OWNER_ONLY = PosixFilePermissions.fromString("rwx------");
 
     private NativeLibrary() {
     }
@@ -45,7 +50,8 @@ final class NativeLibrary {
         String file = System.mapLibraryName(NAME);
         String folder = System.getProperty(PATH_PROPERTY);
         if (folder != null) {
-            return tryLoad(Paths.get(folder).resolve(file), PATH_PROPERTY + "=" + folder, tried) ? null : failure(tried);
+            boolean loaded = tryLoad(Paths.get(folder).resolve(file), PATH_PROPERTY + "=" + folder, tried);
+            return loaded ? null : failure(tried);
         }
         String libraryPath = System.getProperty("java.library.path", "");
         if (onLibraryPath(libraryPath, file)) {
@@ -59,8 +65,8 @@ final class NativeLibrary {
             tried.add("java.library.path (" + libraryPath + "): no " + file + " in any of its folders");
         }
         String platform = platform();
-        String resource = "META-INF/native/" + platform + "/" + file;
-        try (InputStream bridge = NativeLibrary.class.getClassLoader().getResourceAsStream(resource)) {
+        String resource = NATIVES + platform + "/" + file;
+        try (InputStream bridge = NativeLibrary.class.getResourceAsStream("/" + resource)) {
             if (bridge == null) {
                 tried.add("the connector jar: no " + resource + " (no natives for " + platform + " in this jar)");
             } else {
@@ -105,14 +111,12 @@ final class NativeLibrary {
      */
     private static Path extract(InputStream bridge, String file, String platform) throws IOException {
         Path folder = FileSystems.getDefault().supportedFileAttributeViews().contains("posix")
-            ? Files.createTempDirectory("vrxchdet-",
-                                        PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rwx------")))
-            : Files.createTempDirectory("vrxchdet-");
+            ? Files.createTempDirectory(FOLDER_PREFIX, PosixFilePermissions.asFileAttribute(OWNER_ONLY))
+            : Files.createTempDirectory(FOLDER_PREFIX);
         // Deleted in the reverse order of registration: the files first, then their folder.
         folder.toFile().deleteOnExit();
         String storeFile = System.mapLibraryName(STORE_NAME);
-        try (InputStream store = NativeLibrary.class.getClassLoader()
-                 .getResourceAsStream("META-INF/native/" + platform + "/" + storeFile)) {
+        try (InputStream store = NativeLibrary.class.getResourceAsStream("/" + NATIVES + platform + "/" + storeFile)) {
             if (store != null) {
                 copy(store, folder.resolve(storeFile));
             }
@@ -150,6 +154,9 @@ final class NativeLibrary {
                            + " serves one class loader only. Use the connector jar that carries the natives (each"
                            + " class loader then loads a copy of its own), or load the connector class once, from a"
                            + " class loader that every user of it shares.");
+        } else if (System.getProperty(PATH_PROPERTY) != null) {
+            message.append("\nName the folder that holds " + System.mapLibraryName(NAME) + " in -D" + PATH_PROPERTY
+                           + ", or leave it unset to load the library from java.library.path or the connector jar.");
         } else {
             message.append("\nUse the connector jar that carries the natives for " + platform() + ", or name the"
                            + " folder of " + System.mapLibraryName(NAME) + " in -D" + PATH_PROPERTY
