@@ -63,7 +63,8 @@ attempt_pids() {
 process_names() {
   local pid words
   for pid in "$@"; do
-    words=$(tr '\0' '\n' < "/proc/$pid/cmdline" 2>/dev/null | grep -v '^-' | grep -v qemu | head -n 1) || true
+    # Skips the emulator, Wine's preloader and loader, and options, to the program.
+    words=$(tr '\0' '\n' 2>/dev/null < "/proc/$pid/cmdline" | grep -vE '^-|qemu|preloader$|/wine(64)?$' | head -n 1) || true
     [ -z "$words" ] || printf '%s ' "$(basename "${words//\\//}")"
   done
 }
