@@ -43,7 +43,7 @@ trap 'kill "$drain" 2>/dev/null || true; rm -f "$pipe" "$trace"' EXIT
 echo "running; the bridge's trace goes to $trace, to a pipe and to /dev/null"
 TESRA_INI="$store/tesra.ini" "${JAVA_HOME:+$JAVA_HOME/bin/}java" -Xms4g -Xmx4g -XX:+UseParallelGC -XX:+AlwaysPreTouch \
   -Djava.library.path="$build/bridge:$build/bench" \
-  -cp "$build/java/connector.jar:$build/bench/bridge-bench.jar" \
+  -cp "$build/java/connector-classes.jar:$build/bench/bridge-bench.jar" \
   com.kestrum.orlo.connector.bench.BridgeBench "$password" 7 "$pipe" "${sizes[@]}" \
   >"$trace" 2>"$report" || { cat "$report"; exit 1; }
 { echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/^Mem:/ {print $2}') GiB"; cat "$report"; } | tee "$report.tmp"
