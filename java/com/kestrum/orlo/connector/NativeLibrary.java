@@ -21,8 +21,8 @@ import java.util.Set;
  * <ol>
  * <li>the folder named by the system property {@code vrxchdet.library.path}, when it is set, and no
  * other place: whoever sets it means exactly that library;</li>
- * <li>a folder of {@code java.library.path}, the deployment the platform knows (and on Windows, where
- * the store's own DLL sits beside the bridge);</li>
+ * <li>a folder of {@code java.library.path}: the deployment the platform knows, which keeps working as
+ * it did before the jar carried natives;</li>
  * <li>the connector jar itself, under {@code META-INF/native/PLATFORM/}: the bridge and the store
  * library beside it are copied into a new private folder and loaded from there.</li>
  * </ol>
