@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
-packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev libsqlite3-dev libssl-dev junit5 "$@")
+packages=(cmake make g++ openjdk-17-jdk-headless libgtest-dev libsqlite3-dev libssl-dev junit5 libxerial-sqlite-jdbc-java "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -56,7 +56,8 @@ class ChangeFeedTest {
             assertEquals(List.of(1L, 2L, 3L, 4L, 5L), recordIds(first));
             assertTrue(first.changes().stream().noneMatch(Change::deleted));
             feed.commit(first);
-            assertEquals(first.until() + "\n", Files.readString(checkpoint, StandardCharsets.UTF_8));
+            assertEquals("vrxchdet-checkpoint 2\nserver=\ndatabase=" + DATABASE + "\nend=" + first.until() + "\n",
+                         Files.readString(checkpoint, StandardCharsets.UTF_8));
 
             store.admin("delete", DATABASE, "2");
             store.admin("change", DATABASE, "4");
