@@ -496,6 +496,33 @@ class ChangeFeedTest {
         }
     }
 
+    @Test
+    void batchesAndChangesForAConsumersTestsAndTheJdbcCheckpointInTheConsumersTransaction() throws Exception {
+        String universalId = "000B4A76005C144AAE74F9F100000001";
+        ChangeBatch batch = ChangeBatch.of(List.of(Change.present(universalId, 1), Change.deletion(universalId, 1)),
+                                           "2026-12-09 05:00:00.000", "2026-12-09 06:00:00.120", false,
+                                           java.time.ZoneId.of("Europe/Berlin"));
+        assertEquals(List.of(Change.parse(universalId + ":1:NOR"), Change.parse(universalId + ":1:DEL")), batch.changes());
+        assertEquals(Instant.parse("2026-12-09T05:00:00.120Z"), batch.untilInstant());
+        assertThrows(IllegalArgumentException.class, () -> ChangeBatch.of(List.of(), null, "2026-12-09 06:00:00.12", false));
+
+        try (java.sql.Connection connection = java.sql.DriverManager.getConnection("jdbc:sqlite:" + store.folder.resolve("consumer.db"))) {
+            JdbcCheckpointStore row = new JdbcCheckpointStore(connection);
+            row.createTableIfMissing();
+            IOException autoCommit = assertThrows(IOException.class, () -> row.write("", DATABASE, batch.until()));
+            assertTrue(autoCommit.getMessage().contains("setAutoCommit(false)"), autoCommit.getMessage());
+            connection.setAutoCommit(false);
+            row.write("", DATABASE, batch.since());
+            connection.commit();
+            row.write("", DATABASE, batch.until());
+            assertEquals(batch.until(), row.read("", DATABASE));
+            connection.rollback();
+            assertEquals(batch.since(), row.read("", DATABASE), "the write is undone with the consumer's transaction");
+            assertNull(row.read("", "other.tdb"));
+            assertThrows(IllegalArgumentException.class, () -> new JdbcCheckpointStore(connection, "t; DROP TABLE x"));
+        }
+    }
+
     /** Fails its first queries as the native library does when the store stays locked. */
     private static final class LockedAtFirst extends VarnexChangeDetectionConnector {
         private final int lockedCalls;
