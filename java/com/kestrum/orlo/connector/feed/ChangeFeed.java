@@ -84,6 +84,8 @@ import javax.management.StandardMBean;
  * store takes: against the local store, a search of a locked database waits up to its lock wait
  * ({@code LockTimeout} in tesra.ini, 10 seconds by default).
  * <ul>
+ * <li>{@link #open} waits for the store to open the database, and for a checkpoint read; it never waits
+ *     for another holder of the checkpoint, which it refuses at once.</li>
  * <li>{@link #poll()} waits for at most {@link ChangeFeedOptions#pollTimeout()} plus one native call, and
  *     for a poll or commit of another thread on this feed: polls and commits take turns.</li>
  * <li>{@link #commit} waits for a poll of another thread, and for its checkpoint write.</li>
