@@ -572,6 +572,7 @@ public final class ChangeFeed implements ChangeSource {
         final AtomicLong retries = new AtomicLong();
         final AtomicLong resyncs = new AtomicLong();
         volatile Instant lastPoll;
+        volatile Instant lastEvent;
         volatile Instant lastCommit;
         volatile String lastError;
 
@@ -579,6 +580,9 @@ public final class ChangeFeed implements ChangeSource {
             polls.incrementAndGet();
             changesSeen.addAndGet(batch.changes().size());
             lastPoll = Instant.now();
+            if (!batch.changes().isEmpty()) {
+                lastEvent = lastPoll;
+            }
         }
 
         void committed() {
@@ -615,7 +619,7 @@ public final class ChangeFeed implements ChangeSource {
 
         @Override
         public long getMilliSecondsSinceLastEvent() {
-            Instant last = lastPoll;
+            Instant last = lastEvent;
             return last == null ? -1 : Duration.between(last, Instant.now()).toMillis();
         }
 

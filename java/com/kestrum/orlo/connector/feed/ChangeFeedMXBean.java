@@ -21,9 +21,9 @@ public interface ChangeFeedMXBean {
     long getMilliSecondsBehindSource();
 
     /**
-     * The time since the last poll returned a batch.
+     * The time since the last poll that returned changes.
      *
-     * @return attribute {@code MilliSecondsSinceLastEvent}; -1 before the first poll
+     * @return attribute {@code MilliSecondsSinceLastEvent}; -1 before the first change
      */
     long getMilliSecondsSinceLastEvent();
 
