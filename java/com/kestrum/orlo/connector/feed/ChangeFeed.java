@@ -59,7 +59,8 @@ import javax.management.StandardMBean;
  *
  * <h2>The checkpoint</h2>
  * A checkpoint belongs to one database: {@link #open} refuses one written for another server or database,
- * one of the wrong form, and one whose end lies in the future, with a {@link ChangeFeedException} naming
+ * one of the wrong form, and one whose end lies more than a minute in the future (read in
+ * {@link ChangeFeedOptions#storeZone()}), with a {@link ChangeFeedException} naming
  * it. A checkpoint file is held by one feed at a time, through an OS lock: a second process is refused at
  * once. With no committed end text, the feed starts where {@link ChangeFeedOptions#start()} says.
  *
@@ -261,7 +262,8 @@ public final class ChangeFeed implements ChangeSource {
         if (end.isAfter(Instant.now().plus(Duration.ofMinutes(1)))) {
             throw new ChangeFeedException("The " + checkpoint + " holds the end " + committed + ", later than now ("
                                           + EndText.of(Instant.now(), options.storeZone()) + " in the store's time zone "
-                                          + options.storeZone() + "); a checkpoint is never ahead of the store", null);
+                                          + options.storeZone() + "); a checkpoint is never ahead of the store (for a store "
+                                          + "in another time zone, see ChangeFeedOptions.withStoreZone)", null);
         }
         return committed;
     }
