@@ -14,9 +14,10 @@ echo demo | "$admin" setup "$demo/store" --user "Demo User" --password-stdin --d
 export TESRA_INI=$demo/store/tesra.ini
 
 watch() {
-  # The watcher reports on standard error; standard output is the native trace.
-  # The natives come from the connector jar.
-  "$java" -cp "$build/java/connector.jar:$build/java/change-feed.jar:$build/java/change-watcher.jar" \
+  # The watcher reports on standard error, with the feed's log lines (one line each);
+  # standard output is the native trace. The natives come from the connector jar.
+  "$java" -Djava.util.logging.SimpleFormatter.format='%4$s: %5$s%6$s%n' \
+    -cp "$build/java/connector.jar:$build/java/change-feed.jar:$build/java/change-watcher.jar" \
     com.kestrum.orlo.connector.demo.ChangeWatcher sample.tdb demo "$demo/checkpoint" "$@" 2>&1 >> "$demo/trace.log"
 }
 

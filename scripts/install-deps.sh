@@ -9,7 +9,8 @@ packages=(cmake make g++ openjdk-17-jdk-headless libsqlite3-dev libssl-dev)
 if [ "${1:-}" = --tests ]; then
   shift
   packages+=(libgtest-dev junit5 maven libmaven-compiler-plugin-java libmaven-jar-plugin-java
-    libmaven-resources-plugin-java libsurefire-java libmaven-dependency-plugin-java)
+    libmaven-resources-plugin-java libsurefire-java libmaven-dependency-plugin-java
+    libxerial-sqlite-jdbc-java)
 fi
 packages+=("$@")
 missing=()

@@ -153,7 +153,19 @@ std::unique_ptr<Database> Database::open(const std::string &path) {
 
 Database::Database(const std::string &path, std::unique_ptr<SqliteConnection> connection,
                    std::unique_ptr<SqliteConnection> searchConnection)
-    : path_(path), connection_(std::move(connection)), searchConnection_(std::move(searchConnection)) {}
+    : path_(path), connection_(std::move(connection)), searchConnection_(std::move(searchConnection)) {
+    // Taken after the connections opened the file: a replacement made in between shows at the first search.
+    struct stat opened {};
+    if (::stat(path_.c_str(), &opened) == 0) {
+        device_ = opened.st_dev;
+        inode_ = opened.st_ino;
+    }
+}
+
+bool Database::stillAtPath() const {
+    struct stat now {};
+    return ::stat(path_.c_str(), &now) == 0 && now.st_dev == device_ && now.st_ino == inode_;
+}
 
 DatabaseState Database::readState() {
     SqliteStatement meta(*connection_,

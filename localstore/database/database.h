@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -114,8 +116,13 @@ private:
     bool isPresent(uint32_t recordId);
     RecordWrite insertRecord(uint16_t recordClass, const std::string &title);
     bool hasAccessList();
+    // Whether the path still names the file opened, which a restore or a
+    // re-creation replaces under the open connections.
+    bool stillAtPath() const;
 
     std::string path_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
     std::unique_ptr<SqliteConnection> connection_;  // writes, and reads outside a search
     std::recursive_mutex mutex_;                    // guards connection_
     std::unique_ptr<SqliteConnection> searchConnection_;  // a search's rows, from a snapshot

@@ -32,6 +32,9 @@ void fillMatch(const SqliteStatement &row, ChangeMatch &match, SearchSummary &su
 
 StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
     std::lock_guard<std::mutex> searchLock(searchMutex_);
+    // The connections keep reading the old, unlinked file after a restore; its windows would never
+    // show the writes made to the new one.
+    if (!stillAtPath()) return TESRA_ERR_DATABASE_REPLACED;
     // Exactly once: the until time is chosen and recorded under the write
     // lock, and the snapshot the rows are read from is taken while that lock
     // is held, so it holds every committed write and nothing else. Each of

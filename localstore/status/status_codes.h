@@ -39,6 +39,7 @@ enum TesraStatusCode {
     TESRA_ERR_NO_SUCH_RECORD = 0x012A,
     TESRA_ERR_RECORD_DELETED = 0x012B,
     TESRA_ERR_RECORD_IDS_EXHAUSTED = 0x012C,
+    TESRA_ERR_DATABASE_REPLACED = 0x012D, /* the path now names another file than the open one */
 
     /* timestamps and texts */
     TESRA_ERR_TEXT_EMPTY = 0x0130,

@@ -45,6 +45,7 @@ constexpr StatusEntry kStatusTexts[] = {
     {TESRA_ERR_NO_SUCH_RECORD, "The record does not exist"},
     {TESRA_ERR_RECORD_DELETED, "The record has been deleted"},
     {TESRA_ERR_RECORD_IDS_EXHAUSTED, "The database has used up all record identifiers"},
+    {TESRA_ERR_DATABASE_REPLACED, "The file at the database's path is no longer the database that is open"},
     {TESRA_ERR_TEXT_EMPTY, "The date and time text is empty"},
     {TESRA_ERR_TEXT_MALFORMED, "The date and time text is not in the expected layout"},
     {TESRA_ERR_DATE_IMPOSSIBLE, "The date does not exist"},

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -72,6 +73,14 @@ TEST_F(SearchTest, SinceIsInclusiveAndUntilExclusive) {
     const uint32_t next = writer_->addRecord(kClassDocument, "").recordId;
     EXPECT_EQ(writer_->state().lastWrite, stampValueOf(after.until));
     EXPECT_EQ(idsOf(searchAll(handle_, after.until)), (std::vector<uint32_t>{next}));
+}
+
+TEST_F(SearchTest, AFileReplacedAtTheDatabasesPathFailsTheSearchWithItsOwnStatus) {
+    const std::string path = writer_->path();
+    ASSERT_EQ(searchAll(handle_, beginning()).status, TESRA_OK);
+    Database::create(path + ".restored", {});
+    ASSERT_EQ(std::rename((path + ".restored").c_str(), path.c_str()), 0);
+    EXPECT_EQ(searchAll(handle_, beginning()).status, TESRA_ERR_DATABASE_REPLACED);
 }
 
 TEST_F(SearchTest, MatchCarriesTheUniversalIdentifierAndZeroesUnusedBytes) {

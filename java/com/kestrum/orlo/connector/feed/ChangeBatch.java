@@ -1,6 +1,10 @@
 package com.kestrum.orlo.connector.feed;
 
+import java.time.Instant;
+import java.time.ZoneId;
+import java.time.ZoneOffset;
 import java.util.List;
+import java.util.Objects;
 
 /**
  * The changes one {@link ChangeFeed#poll()} found, between the end of the last committed batch and the
@@ -11,12 +15,53 @@ public final class ChangeBatch {
     private final String since;
     private final String until;
     private final boolean resync;
+    private final ZoneId storeZone;
 
     ChangeBatch(List<Change> changes, String since, String until, boolean resync) {
+        this(changes, since, until, resync, ZoneOffset.UTC);
+    }
+
+    ChangeBatch(List<Change> changes, String since, String until, boolean resync, ZoneId storeZone) {
         this.changes = List.copyOf(changes);
         this.since = since;
         this.until = until;
         this.resync = resync;
+        this.storeZone = storeZone;
+    }
+
+    /**
+     * A batch as a feed delivers it, for a consumer's tests, with end texts in UTC.
+     *
+     * @param changes the changes, in the store's order
+     * @param since   the end text of the batch this one follows; null for a listing from the beginning
+     * @param until   the end text of this batch, {@code YYYY-MM-DD HH:MM:SS.mmm}
+     * @param resync  whether the batch replaces the consumer's whole view
+     * @return the batch
+     * @throws IllegalArgumentException when an end text is not of the store's form
+     */
+    public static ChangeBatch of(List<Change> changes, String since, String until, boolean resync) {
+        return of(changes, since, until, resync, ZoneOffset.UTC);
+    }
+
+    /**
+     * A batch as a feed delivers it, for a consumer's tests.
+     *
+     * @param changes   the changes, in the store's order
+     * @param since     the end text of the batch this one follows; null for a listing from the beginning
+     * @param until     the end text of this batch, {@code YYYY-MM-DD HH:MM:SS.mmm}
+     * @param resync    whether the batch replaces the consumer's whole view
+     * @param storeZone the time zone of the store's end texts
+     * @return the batch
+     * @throws IllegalArgumentException when an end text is not of the store's form
+     */
+    public static ChangeBatch of(List<Change> changes, String since, String until, boolean resync, ZoneId storeZone) {
+        for (String endText : since == null ? List.of(until) : List.of(since, until)) {
+            String problem = EndText.problem(endText);
+            if (problem != null) {
+                throw new IllegalArgumentException(problem);
+            }
+        }
+        return new ChangeBatch(changes, since, until, resync, Objects.requireNonNull(storeZone, "storeZone"));
     }
 
     /**
@@ -39,8 +84,9 @@ public final class ChangeBatch {
     }
 
     /**
-     * The end text: the time the store's search ended, in the store's text form. Committing the batch
-     * makes it the since text of the next poll.
+     * The end text: the time the store's search ended, in the store's text form
+     * {@code YYYY-MM-DD HH:MM:SS.mmm} and the store's time zone. Committing the batch makes it the since
+     * text of the next poll.
      *
      * @return the end text
      */
@@ -49,11 +95,22 @@ public final class ChangeBatch {
     }
 
     /**
-     * Whether this batch replaces the consumer's whole view: the store purged the history the feed would
-     * have continued from, so the batch lists every record present now, from the beginning, and records
-     * deleted in the meantime may be missing from it.
+     * The end as a point in time, read in the store's time zone
+     * ({@link ChangeFeedOptions#storeZone()}).
      *
-     * @return true for a full listing after a purge
+     * @return the time the store's search ended
+     */
+    public Instant untilInstant() {
+        return EndText.toInstant(until, storeZone);
+    }
+
+    /**
+     * Whether this batch replaces the consumer's whole view: it lists every record present now, from the
+     * beginning, and records deleted in the meantime may be missing from it. The feed delivers one when
+     * the store purged the history the feed would have continued from, when the database's file was
+     * replaced under the open feed, and after {@link ChangeFeed#forceResync()}.
+     *
+     * @return true for a full listing that replaces the view
      */
     public boolean resync() {
         return resync;
