@@ -50,11 +50,12 @@ cd "$scratch"
 echo secret | "$install/bin/tesra-admin" setup store --user "Maven User" --password-stdin --database sample.tdb --records 3 >/dev/null
 export TESRA_INI=$scratch/store/tesra.ini
 mkdir tmp
+# The feed's own log lines (java.util.logging, on standard error) go to feed.log.
 run() {
   timeout 120 env -u LD_LIBRARY_PATH java -Djava.io.tmpdir="$scratch/tmp" -cp "target/classes:$classpath" \
-    example.Consumer sample.tdb secret checkpoint 2>&1 >>trace.log
+    example.Consumer sample.tdb secret checkpoint 2>&1 >>trace.log | tee -a feed.log | grep '^polled'
 }
-[ "$(run)" = "polled 3 changes" ] || fail "the first poll did not report the 3 records"
+[ "$(run)" = "polled 3 changes" ] || fail "the first poll did not report the 3 records: $(cat feed.log)"
 [ "$(run)" = "polled 0 changes" ] || fail "the second run did not resume from the checkpoint"
 grep -q '^returnData: ' trace.log || fail "no trace"
 [ -z "$(ls -A tmp)" ] || fail "the extracted natives were left behind: $(ls -A tmp)"
