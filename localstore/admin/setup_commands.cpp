@@ -62,6 +62,8 @@ int runSetup(const Arguments &arguments) {
             fs::create_directories(directory);
             undo.push_back([directory] { fs::remove(directory); });
             fs::permissions(directory, fs::perms::owner_all);
+            // The new folder's name is an entry of the folder above: flushed too, or a power loss can lose it.
+            syncToDisk(directory.parent_path().string());
         }
         if (!fs::exists(dataDirectory)) {
             fs::create_directory(dataDirectory);
@@ -111,7 +113,7 @@ int runCreateId(const Arguments &arguments) {
 
 int runCreateDb(const Arguments &arguments) {
     const IniConfig config = loadConfiguration(arguments);
-    const std::string path = resolveDatabasePath(config, arguments.operands().front());
+    const std::string path = databaseFileOf(config, arguments.operands().front());
     const std::vector<std::string> users = configuredUsers(config);
     Database::create(path, users);
     std::cout << "created database " << path << "\n";

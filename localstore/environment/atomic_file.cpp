@@ -106,7 +106,8 @@ void writeFileAtomically(const std::string &path, const std::string &content) {
 }
 
 std::string makePrivateDirectoryBeside(const std::string &path) {
-    std::string pattern = path + ".tmp-XXXXXX";
+    // Not named after path: a file name of 255 bytes leaves no room for a suffix.
+    std::string pattern = directoryOf(path) + "/.tesra-new-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) fail(errno, "cannot create a temporary folder beside '" + path + "'");
     return pattern;
 }

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "database/sqlite_handle.h"
+#include "environment/store_clock.h"
 #include "identity/id_file.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
@@ -212,15 +213,26 @@ TEST_F(AdminCommandTest, FailedSetupLeavesNothingBehind) {
     EXPECT_FALSE(std::filesystem::exists(directory_ / "escape.tdb"));
 }
 
-TEST_F(AdminCommandTest, PurgeMakesOlderPollsResynchronise) {
-    setupSite({"--records", "4"});
-    ASSERT_EQ(admin({"delete", "main.tdb", "--ini", ini_, "--random", "2", "--seed", "1"}).exitCode, 0);
-    const CommandResult purged = admin({"purge", "main.tdb", "--ini", ini_, "--before", "9999-01-01 00:00:00"});
+// Deletions stamped a day ago are purged before an hour ago; a cut-off after the clock is refused.
+TEST_F(AdminCommandTest, PurgeRemovesOldDeletionRecordsAndRefusesTheFuture) {
+    {
+        ScopedEnvironment dayAgo("TESRA_CLOCK_OFFSET", "-8640000");
+        setupSite({"--records", "4"});
+        ASSERT_EQ(admin({"delete", "main.tdb", "--ini", ini_, "--random", "2", "--seed", "1"}).exitCode, 0);
+    }
+    const CommandResult future = admin({"purge", "main.tdb", "--ini", ini_, "--before", "2999-01-01 00:00:00"});
+    EXPECT_EQ(future.exitCode, 2);
+    EXPECT_NE(future.errors.find("is later than the store's clock"), std::string::npos) << future.errors;
+    EXPECT_EQ(lines(admin({"list", "main.tdb", "--ini", ini_, "--deleted"}).output).size(), 4u);
+
+    char hourAgo[32];
+    formatIsoStamp(clockNow() - 360000, hourAgo);
+    const std::string cutoff = std::string(hourAgo).substr(0, 19);
+    const CommandResult purged = admin({"purge", "main.tdb", "--ini", ini_, "--before", cutoff});
     ASSERT_EQ(purged.exitCode, 0) << purged.errors;
-    EXPECT_EQ(purged.output, "purged 2 deletion records before 9999-01-01 00:00:00.00\n");
+    EXPECT_EQ(purged.output, "purged 2 deletion records before " + cutoff + ".00\n");
     EXPECT_EQ(lines(admin({"list", "main.tdb", "--ini", ini_, "--deleted"}).output).size(), 2u);
-    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("purged before 9999-01-01 00:00:00.00"),
-              std::string::npos);
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("purged before " + cutoff), std::string::npos);
 }
 
 TEST_F(AdminCommandTest, EveryCommandExplainsItselfAndTheVersionIsPrinted) {
