@@ -87,9 +87,9 @@ bool hasInstanceColumn(SqliteConnection &connection) {
 // The database's random instance id, given to a database made before there
 // were any. Two connections that read the same id reached the same database.
 std::string instanceIdOf(SqliteConnection &connection) {
-    {
+    if (hasInstanceColumn(connection)) {
         SqliteStatement read(connection, "SELECT instance_id FROM store_meta WHERE id = 1");
-        if (hasInstanceColumn(connection) && read.step() && !read.text(0).empty()) return read.text(0);
+        if (read.step() && !read.text(0).empty()) return read.text(0);
     }
     WriteTransaction transaction(connection);
     if (!hasInstanceColumn(connection)) connection.execute("ALTER TABLE store_meta ADD COLUMN instance_id TEXT");
