@@ -106,6 +106,14 @@ std::string instanceIdOf(SqliteConnection &connection) {
 }  // namespace
 
 void Database::create(const std::string &path, const std::vector<std::string> &grantedUsers) {
+    // SQLite keeps NAME-wal and NAME-shm beside an open database: 4 more bytes in a name of at most 255.
+    const size_t nameLength = path.size() - (path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    if (nameLength > kMaxDatabaseFileName) {
+        throw StoreError(TESRA_ERR_PATH_TOO_LONG, "the file name of database '" + path + "' is " +
+                                                      std::to_string(nameLength) + " bytes; it can have at most " +
+                                                      std::to_string(kMaxDatabaseFileName) +
+                                                      ", for the -wal and -shm files beside it");
+    }
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
     // Built in a folder only this user can enter, so that no link planted
     // beside the database (or its journal) can redirect the new files.

@@ -27,6 +27,9 @@ enum RecordClass : uint16_t {
 
 constexpr uint32_t kMaxRecordId = 0xFFFFFFFFu;
 
+// The longest file name of a database: 255 bytes less the "-wal" of its log.
+constexpr size_t kMaxDatabaseFileName = 251;
+
 // The highest until a poll hands out. It stays below kLatestStamp so that a
 // consumer's checkpoint never holds the last timestamp; writes are stamped
 // below it so that a poll can still cover them.
