@@ -249,7 +249,8 @@ TEST_F(AdminCommandTest, PurgeRemovesOldDeletionRecordsAndRefusesTheFuture) {
 
 TEST_F(AdminCommandTest, EveryCommandExplainsItselfAndTheVersionIsPrinted) {
     for (const std::string command :
-         {"setup", "create-id", "create-db", "add", "change", "delete", "list", "info", "purge", "churn"}) {
+         {"setup", "create-id", "create-db", "add", "change", "delete", "list", "info", "purge", "churn",
+          "repair-times", "check-id"}) {
         const CommandResult help = admin({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_EQ(help.output.rfind("usage: tesra-admin " + command + " ", 0), 0u) << help.output;
