@@ -39,7 +39,8 @@ std::vector<Option> withPasswordOptions(std::vector<Option> options) {
 }
 
 int runSetup(const Arguments &arguments) {
-    const fs::path directory = fs::absolute(arguments.operands().front());
+    fs::path directory = fs::absolute(arguments.operands().front()).lexically_normal();
+    if (!directory.has_filename()) directory = directory.parent_path();  // "site/" names site
     const std::string user = arguments.required("user");
     const std::string databaseName = arguments.option("database").value_or(kDefaultDatabase);
     const uint64_t records = arguments.number("records", 0, kMaxSetupRecords).value_or(0);
@@ -57,18 +58,15 @@ int runSetup(const Arguments &arguments) {
     // Undone in reverse order if a later step fails.
     std::vector<std::function<void()>> undo;
     try {
-        // Directories setup makes are the owner's alone, like the files in them.
+        // Folders setup makes are the owner's alone, like the files in them.
         if (!fs::exists(directory)) {
-            fs::create_directories(directory);
+            if (!fs::exists(directory.parent_path())) fs::create_directories(directory.parent_path());
+            makePrivateFolder(directory.string());
             undo.push_back([directory] { fs::remove(directory); });
-            fs::permissions(directory, fs::perms::owner_all);
-            // The new folder's name is an entry of the folder above: flushed too, or a power loss can lose it.
-            syncToDisk(directory.parent_path().string());
         }
         if (!fs::exists(dataDirectory)) {
-            fs::create_directory(dataDirectory);
+            makePrivateFolder(dataDirectory.string());
             undo.push_back([dataDirectory] { fs::remove(dataDirectory); });
-            fs::permissions(dataDirectory, fs::perms::owner_all);
         }
         createIdFile(idPath.string(), user, password, rounds);
         undo.push_back([idPath] { fs::remove(idPath); });
