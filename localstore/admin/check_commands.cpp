@@ -127,8 +127,9 @@ Command checkIdCommand() {
             {kPasswordOptions[0], kPasswordOptions[1], kPasswordOptions[2], kIniOption, kJsonOption},
             std::string("It says one of: right, wrong password, damaged, old format, too few iterations,\n"
                         "missing; exit status 0 only for right. With --json: one object with id_file,\n"
-                        "result, status (the store's status number), user (when right) and iterations.\n") +
-                kPasswordHelp,
+                        "result, status (the store's status number), user (when right) and iterations.\n"
+                        "Without a password option, and with a terminal on standard input, the password\n"
+                        "is asked for without showing it. No message repeats a password.\n"),
             runCheckId};
 }
 

@@ -17,6 +17,11 @@ namespace {
 
 constexpr uint64_t kMaxRecordsAtOnce = 100000000;
 
+const char *const kAllOrNothingHelp =
+    "Each record is a write of its own with its own stamp, and all are made in one\n"
+    "transaction: when a record is missing or deleted, none is changed; a record id\n"
+    "given twice is refused before anything is done.\n";
+
 const char *const kWriteLineHelp =
     "Each write prints a line: OPERATION RECORD_ID YYYY-MM-DD HH:MM:SS.hh DAY HUNDREDTHS,\n"
     "the time the write was stamped with, then that stamp's two words in decimal; with\n"
@@ -209,23 +214,21 @@ Command modifyCommand(const char *name, const char *summary, ModifyAll write) {
             1,
             kAnyNumber,
             modifyOptions(),
-            std::string(kWriteLineHelp) + kRecordIdHelp + kDatabaseHelp,
+            std::string(kWriteLineHelp) + kAllOrNothingHelp + kRecordIdHelp + kDatabaseHelp,
             [name, write](const Arguments &arguments) { return modifyRecords(arguments, name, write); }};
 }
 
 }  // namespace
 
 Command changeCommand() {
-    return modifyCommand("change",
-                         "Changes present records of database DB, each in a write of its own, all in one transaction.",
+    return modifyCommand("change", "Changes present records of database DB, all in one transaction.",
                          [](Database &database, const std::vector<uint32_t> &ids,
                             const std::function<void(size_t)> &progress) { return database.changeRecords(ids, progress); });
 }
 
 Command deleteCommand() {
     return modifyCommand("delete",
-                         "Deletes present records of database DB, each in a write of its own, all in one transaction;\n"
-                         "a deletion record stays.",
+                         "Deletes present records of database DB, all in one transaction; a deletion record stays.",
                          [](Database &database, const std::vector<uint32_t> &ids,
                             const std::function<void(size_t)> &progress) { return database.deleteRecords(ids, progress); });
 }

@@ -156,13 +156,15 @@ Command createIdCommand() {
 Command createDbCommand() {
     return {"create-db",
             {"DB [--ini PATH]"},
-            "Creates the empty database DB; an existing file is not replaced. Its access list holds the\n"
-            "user of the ID file that the configuration's KeyFilename names, when that file can be read.",
+            "Creates the empty database DB, whose access list holds the configured user.",
             "one database name DB",
             1,
             1,
             {kIniOption},
-            kDatabaseHelp,
+            std::string("An existing file is not replaced. The access list holds the user of the ID file\n"
+                        "that the configuration's KeyFilename names, when that file can be read. A file\n"
+                        "name has at most 251 bytes: SQLite keeps NAME-wal and NAME-shm beside it.\n") +
+                kDatabaseHelp,
             runCreateDb};
 }
 

@@ -54,7 +54,7 @@ enum TesraStatusCode {
 
     /* search */
     TESRA_ERR_BAD_FORMULA = 0x0140,
-    TESRA_ERR_RESYNCHRONISE = 0x0141,    /* since is before the purge cutoff */
+    TESRA_ERR_RESYNCHRONISE = 0x0141,    /* since is before the purge cutoff, or after every until */
 
     /* writes, disks and files */
     TESRA_ERR_STAMPS_EXHAUSTED = 0x0160, /* no timestamp left for a write */

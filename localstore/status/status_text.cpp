@@ -58,7 +58,8 @@ constexpr StatusEntry kStatusTexts[] = {
     {TESRA_ERR_TEXT_BUFFER_TOO_SMALL, "The text does not fit in the space given"},
     {TESRA_ERR_BAD_FORMULA, "The selection formula handle is not valid"},
     {TESRA_ERR_RESYNCHRONISE,
-     "Deletion records older than the requested time have been purged; resynchronise from the beginning"},
+     "Changes since the requested time can no longer be told (deletion records purged, or times moved back by "
+     "repair-times); resynchronise from the beginning"},
     {TESRA_ERR_STAMPS_EXHAUSTED,
      "The store's clock is at the last timestamp (9999-12-31 23:59:59.99); no later write can be stamped"},
     {TESRA_ERR_READ_ONLY, "The file system or file is read-only"},
