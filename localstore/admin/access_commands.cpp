@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "admin/command.h"
+#include "admin/output_text.h"
 #include "identity/id_file.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
@@ -41,14 +42,19 @@ int runRevoke(const Arguments &arguments) {
     return 0;
 }
 
+// Standard output holds only user names, which scripts read; notes go to standard error.
 int runAccess(const Arguments &arguments) {
     const auto users = openNamedDatabase(arguments)->accessList();
     if (!users) {
-        std::cout << "(no access list: any identity may open it)\n";
+        std::cerr << "tesra-admin: access: " << arguments.operands().front()
+                  << " has no access list: any identity may open it\n";
     } else if (users->empty()) {
-        std::cout << "(empty: no identity may open it)\n";
+        std::cerr << "tesra-admin: access: the access list of " << arguments.operands().front()
+                  << " is empty: no identity may open it\n";
     }
-    for (const std::string &user : users.value_or(std::vector<std::string>{})) std::cout << user << "\n";
+    for (const std::string &user : users.value_or(std::vector<std::string>{})) {
+        std::cout << (arguments.has("json") ? JsonObject().text("user", user).line() : printableText(user) + "\n");
+    }
     return 0;
 }
 
@@ -65,8 +71,12 @@ Command revokeCommand() {
 }
 
 Command accessCommand() {
-    return {"access", {"DB [--ini PATH]"}, "Lists the users who may open database DB.", "one database name DB", 1, 1,
-            {kIniOption}, std::string(kAccessHelp) + kDatabaseHelp, runAccess};
+    return {"access", {"DB [--ini PATH] [--json]"}, "Lists the users who may open database DB.", "one database name DB", 1,
+            1, {kIniOption, kJsonOption},
+            std::string(kAccessHelp) +
+                "One user name a line (with --json, one object {\"user\": NAME} a line). An empty list,\n"
+                "or none, prints nothing and says so on standard error.\n" + kDatabaseHelp,
+            runAccess};
 }
 
 std::vector<std::string> configuredUsers(const IniConfig &config) {

@@ -1,4 +1,7 @@
 // tesra-admin: creates and changes the files of the local store.
+#include <csignal>
+#include <cstdio>
+
 #include <algorithm>
 #include <iostream>
 #include <string>
@@ -63,13 +66,29 @@ int runCommandLine(const std::vector<std::string> &words) {
     return runCommand(*command, rest);
 }
 
+// Whether everything written to standard output reached it.
+bool standardOutputWritten() {
+    std::cout.flush();
+    return !std::cout.fail() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    // A reader that stops early (| head) ends the command quietly, as it ends
+    // other tools, even when the parent started it with SIGPIPE ignored.
+    std::signal(SIGPIPE, SIG_DFL);
+    int status = 1;
     try {
-        return runCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        status = runCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception &error) {
+        std::cout.flush();
         std::cerr << "tesra-admin: " << error.what() << "\n";
+        status = 1;
+    }
+    if (!standardOutputWritten()) {
+        std::cerr << "tesra-admin: write failure on standard output\n";
         return 1;
     }
+    return status;
 }

@@ -1,5 +1,7 @@
 // churn: a steady stream of adds, changes and deletes, for testing pollers.
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <iostream>
 #include <random>
@@ -20,7 +22,10 @@ public:
     explicit WriteLog(const std::optional<std::string> &path) {
         if (!path) return;
         file_ = std::fopen(path->c_str(), "a");
-        if (file_ == nullptr) throw StoreError(TESRA_ERR_FILE_IO, "cannot open log '" + *path + "'");
+        if (file_ == nullptr) {
+            throw StoreError(TESRA_ERR_FILE_IO, "cannot open log '" + *path + "': " + std::strerror(errno));
+        }
+        path_ = *path;
     }
     ~WriteLog() {
         if (file_ != nullptr) std::fclose(file_);
@@ -31,12 +36,13 @@ public:
     void append(const std::string &line) {
         if (file_ == nullptr) return;
         if (std::fprintf(file_, "%s\n", line.c_str()) < 0 || std::fflush(file_) != 0) {
-            throw StoreError(TESRA_ERR_FILE_IO, "cannot write the log");
+            throw StoreError(TESRA_ERR_FILE_IO, "cannot write the log '" + path_ + "': " + std::strerror(errno));
         }
     }
 
 private:
     std::FILE *file_ = nullptr;
+    std::string path_;
 };
 
 enum class Operation { Add, Change, Delete };

@@ -47,6 +47,8 @@ Command churnCommand();
 Command grantCommand();
 Command revokeCommand();
 Command accessCommand();
+Command checkIdCommand();
+Command repairTimesCommand();
 
 // The user of the ID file that the configuration's KeyFilename names, if it can be read.
 std::vector<std::string> configuredUsers(const IniConfig &config);
@@ -56,15 +58,24 @@ void reportGrantedOnCreate(const std::vector<std::string> &users);
 // Shared by the commands that name a database.
 extern const Option kIniOption;
 extern const Option kProgressOption;
+extern const Option kJsonOption;
 extern const char *const kDatabaseHelp;
 extern const char *const kRecordIdHelp;
 
 // The configuration named by --ini, else TESRA_INI, else ./tesra.ini.
 IniConfig loadConfiguration(const Arguments &arguments);
-// Opens the database named by the first operand.
+// Opens the database named by the first operand, waiting LockTimeout for locks.
 std::unique_ptr<Database> openNamedDatabase(const Arguments &arguments);
+// The database file a name stands for; a name that already holds the
+// configured Directory gets told that names are relative to it.
+std::string databaseFileOf(const IniConfig &config, const std::string &name);
+
+// "YYYY-MM-DD HH:MM:SS.hh"
+std::string isoText(StampValue value);
 
 // "<op> <record id hex> <YYYY-MM-DD HH:MM:SS.hh> <word1> <word0>"
 std::string writeLine(const char *operation, const RecordWrite &write);
+// The same as one JSON object: operation, record_id, modified, day, hundredths.
+std::string writeJson(const char *operation, const RecordWrite &write);
 
 }  // namespace tesra::admin

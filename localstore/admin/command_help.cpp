@@ -37,7 +37,7 @@ std::string commandHelp(const Command &command) {
 std::string overallUsage() {
     std::string text = "usage: tesra-admin COMMAND [OPTIONS]\n\n";
     for (const Command &command : allCommands()) {
-        text += "  " + command.name + std::string(command.name.size() < 10 ? 10 - command.name.size() : 1, ' ') +
+        text += "  " + command.name + std::string(command.name.size() < 13 ? 13 - command.name.size() : 1, ' ') +
                 command.summary + "\n";
     }
     return text +

@@ -6,7 +6,7 @@ const std::vector<Command> &allCommands() {
     static const std::vector<Command> commands = {
         setupCommand(),  createIdCommand(), createDbCommand(), grantCommand(),  revokeCommand(),
         accessCommand(), addCommand(),      changeCommand(),   deleteCommand(), listCommand(),
-        infoCommand(),   purgeCommand(),    churnCommand(),
+        infoCommand(),   purgeCommand(),    repairTimesCommand(), checkIdCommand(), churnCommand(),
     };
     return commands;
 }

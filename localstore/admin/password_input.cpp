@@ -3,6 +3,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <iostream>
@@ -73,13 +75,17 @@ std::string nonEmpty(std::optional<std::string> password, const std::string &sou
 
 }  // namespace
 
-std::string readNewPassword(const Arguments &arguments) {
+std::string readPassword(const Arguments &arguments, bool newPassword) {
     const int given = (arguments.option("password-file") ? 1 : 0) + (arguments.has("password-stdin") ? 1 : 0) +
                       (arguments.option("password") ? 1 : 0);
     if (given > 1) throw UsageError("give only one of --password-file, --password-stdin and --password");
     if (auto path = arguments.option("password-file")) {
+        errno = 0;
         std::ifstream file(*path);
-        if (!file) throw StoreError(TESRA_ERR_FILE_IO, "cannot read the password file '" + *path + "'");
+        if (!file) {
+            throw StoreError(TESRA_ERR_FILE_IO, "cannot read the password file '" + *path + "': " +
+                                                    std::strerror(errno != 0 ? errno : EIO));
+        }
         return nonEmpty(firstLine(file), "the password file '" + *path + "'");
     }
     if (arguments.has("password-stdin")) return nonEmpty(firstLine(std::cin), "standard input");
@@ -87,11 +93,14 @@ std::string readNewPassword(const Arguments &arguments) {
     if (::isatty(STDIN_FILENO) != 1) {
         throw UsageError("a password is needed: give --password-file FILE or --password-stdin");
     }
-    const std::string password = nonEmpty(askHidden("Password for the new ID file: "), "the typed line");
-    if (askHidden("The same password again: ") != password) {
+    const std::string password =
+        nonEmpty(askHidden(newPassword ? "Password for the new ID file: " : "Password: "), "the typed line");
+    if (newPassword && askHidden("The same password again: ") != password) {
         throw StoreError(TESRA_ERR_INVALID_ARGUMENT, "the two passwords typed differ; nothing was written");
     }
     return password;
 }
+
+std::string readNewPassword(const Arguments &arguments) { return readPassword(arguments, true); }
 
 }  // namespace tesra::admin

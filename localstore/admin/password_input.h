@@ -15,5 +15,7 @@ extern const char *const kPasswordHelp;
 // none and a terminal on standard input, typed twice without echo.
 // Throws UsageError (no or several sources) or StoreError (unreadable, empty).
 std::string readNewPassword(const Arguments &arguments);
+// The same, for a password to check; asked for once.
+std::string readPassword(const Arguments &arguments, bool newPassword);
 
 }  // namespace tesra::admin

@@ -3,8 +3,11 @@
 #include <functional>
 #include <iostream>
 #include <random>
+#include <set>
 
 #include "admin/command.h"
+#include "admin/output_text.h"
+#include "environment/store_clock.h"
 #include "admin/progress.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
@@ -14,15 +17,15 @@ namespace {
 
 constexpr uint64_t kMaxRecordsAtOnce = 100000000;
 
+const char *const kAllOrNothingHelp =
+    "Each record is a write of its own with its own stamp, and all are made in one\n"
+    "transaction: when a record is missing or deleted, none is changed; a record id\n"
+    "given twice is refused before anything is done.\n";
+
 const char *const kWriteLineHelp =
     "Each write prints a line: OPERATION RECORD_ID YYYY-MM-DD HH:MM:SS.hh DAY HUNDREDTHS,\n"
-    "the time the write was stamped with, then that stamp's two words in decimal.\n";
-
-std::string isoText(StampValue value) {
-    char text[32];
-    formatIsoStamp(value, text);
-    return text;
-}
+    "the time the write was stamped with, then that stamp's two words in decimal; with\n"
+    "--json, an object with operation, record_id, modified, day and hundredths.\n";
 
 std::string hex(uint32_t value, int digits) {
     char text[12];
@@ -41,6 +44,10 @@ uint16_t parseClass(const std::string &text) {
     return static_cast<uint16_t>(std::stoul(digits, nullptr, 16));
 }
 
+void printWrites(const char *operation, const std::vector<RecordWrite> &writes, bool json) {
+    for (const RecordWrite &write : writes) std::cout << (json ? writeJson(operation, write) : writeLine(operation, write) + "\n");
+}
+
 int runAdd(const Arguments &arguments) {
     const auto count = arguments.number("count", 1, kMaxRecordsAtOnce).value_or(1);
     const uint16_t recordClass =
@@ -50,19 +57,27 @@ int runAdd(const Arguments &arguments) {
     const auto writes = database->addRecords(count, recordClass, arguments.option("title").value_or("Document"),
                                              [&](size_t done) { progress.update(done); });
     progress.finish(count);
-    for (const RecordWrite &write : writes) std::cout << writeLine("add", write) << "\n";
+    printWrites("add", writes, arguments.has("json"));
     return 0;
 }
 
-// change and delete: listed record ids, or --random N present records.
+// change and delete: listed record ids, or --random N present records; all
+// in one transaction, so that one missing or deleted record changes nothing.
 int modifyRecords(const Arguments &arguments, const char *operation,
-                  const std::function<RecordWrite(Database &, uint32_t)> &modify) {
+                  const std::function<std::vector<RecordWrite>(Database &, const std::vector<uint32_t> &,
+                                                               const std::function<void(size_t)> &)> &modify) {
     std::vector<uint32_t> ids;
     const auto randomCount = arguments.number("random", 1, kMaxRecordsAtOnce);
     if (randomCount && arguments.operands().size() != 1) throw UsageError("give record ids or --random, not both");
     if (!randomCount && arguments.operands().size() < 2) throw UsageError("expected record ids or --random N");
     if (arguments.option("seed") && !randomCount) throw UsageError("--seed goes with --random");
-    for (size_t i = 1; i < arguments.operands().size(); ++i) ids.push_back(parseRecordId(arguments.operands()[i]));
+    std::set<uint32_t> seen;
+    for (size_t i = 1; i < arguments.operands().size(); ++i) {
+        ids.push_back(parseRecordId(arguments.operands()[i]));
+        if (!seen.insert(ids.back()).second) {
+            throw UsageError("record " + recordIdText(ids.back()) + " is given twice; nothing was changed");
+        }
+    }
     const auto seed = arguments.number("seed", 0, UINT64_MAX);
 
     auto database = openNamedDatabase(arguments);
@@ -71,28 +86,44 @@ int modifyRecords(const Arguments &arguments, const char *operation,
         ids = database->pickPresentRecords(*randomCount, random);
     }
     Progress progress(operation, "records", ids.size(), arguments.has("progress"));
-    for (size_t i = 0; i < ids.size(); ++i) {
-        try {
-            std::cout << writeLine(operation, modify(*database, ids[i])) << "\n";
-        } catch (const StoreError &error) {
-            if (error.status() != TESRA_ERR_NO_SUCH_RECORD) throw;
-            throw StoreError(error.status(), std::string(error.what()) + "; tesra-admin list " +
+    std::vector<RecordWrite> writes;
+    try {
+        writes = modify(*database, ids, [&](size_t done) { progress.update(done); });
+    } catch (const StoreError &error) {
+        const std::string unchanged = ids.size() > 1 ? "; none of the records was changed" : "";
+        if (error.status() == TESRA_ERR_NO_SUCH_RECORD) {
+            throw StoreError(error.status(), std::string(error.what()) + unchanged + "; tesra-admin list " +
                                                  arguments.operands().front() + " --deleted shows the records");
         }
-        progress.update(i + 1);
+        if (error.status() == TESRA_ERR_RECORD_DELETED) throw StoreError(error.status(), error.what() + unchanged);
+        throw;
     }
     progress.finish(ids.size());
+    printWrites(operation, writes, arguments.has("json"));
     return 0;
 }
 
 int runList(const Arguments &arguments) {
     auto database = openNamedDatabase(arguments);
-    database->listRecords(arguments.has("deleted"), [](const RecordRow &row) {
+    const bool json = arguments.has("json");
+    database->listRecords(arguments.has("deleted"), [json](const RecordRow &row) {
         // The universal identifier as change entries write it: word 1 before word 0 of each stamp.
-        std::cout << recordIdText(row.recordId) << " " << hex(row.universalId[1], 8) << hex(row.universalId[0], 8)
-                  << hex(row.universalId[3], 8) << hex(row.universalId[2], 8) << " " << hex(row.recordClass, 4)
-                  << " " << isoText(row.modified) << " " << (row.deleted ? "deleted" : "present");
-        if (!row.title.empty()) std::cout << " " << row.title;
+        const std::string universalId = hex(row.universalId[1], 8) + hex(row.universalId[0], 8) +
+                                        hex(row.universalId[3], 8) + hex(row.universalId[2], 8);
+        if (json) {
+            std::cout << JsonObject()
+                             .text("record_id", recordIdText(row.recordId))
+                             .text("universal_id", universalId)
+                             .text("class", hex(row.recordClass, 4))
+                             .text("modified", isoText(row.modified))
+                             .boolean("deleted", row.deleted)
+                             .text("title", row.title)
+                             .line();
+            return;
+        }
+        std::cout << recordIdText(row.recordId) << " " << universalId << " " << hex(row.recordClass, 4) << " "
+                  << isoText(row.modified) << " " << (row.deleted ? "deleted" : "present");
+        if (!row.title.empty()) std::cout << " " << printableText(row.title);
         std::cout << "\n";
     });
     return 0;
@@ -102,6 +133,20 @@ int runInfo(const Arguments &arguments) {
     auto database = openNamedDatabase(arguments);
     const DatabaseState state = database->state();
     auto stampOrNever = [](StampValue value) { return value == 0 ? std::string("never") : isoText(value); };
+    if (arguments.has("json")) {
+        auto stampOrNull = [](JsonObject &object, const char *name, StampValue value) -> JsonObject & {
+            return value == 0 ? object.null(name) : object.text(name, isoText(value));
+        };
+        JsonObject object;
+        object.text("file", database->path());
+        stampOrNull(object, "last_until", state.lastUntil);
+        stampOrNull(object, "last_write", state.lastWrite);
+        object.number("writes", state.writeSequence);
+        stampOrNull(object, "purged_before", state.purgeCutoff);
+        object.number("lock_timeout_ms", loadConfiguration(arguments).lockTimeout());
+        std::cout << object.line();
+        return 0;
+    }
     std::cout << "file          " << database->path() << "\nlast until    " << stampOrNever(state.lastUntil)
               << "\nlast write    " << stampOrNever(state.lastWrite) << "\nwrites        " << state.writeSequence
               << "\npurged before " << stampOrNever(state.purgeCutoff) << "\n";
@@ -112,9 +157,19 @@ int runPurge(const Arguments &arguments) {
     const std::string before = arguments.required("before");
     StampValue cutoff = 0;
     if (!parseIsoStamp(before.c_str(), cutoff)) throw UsageError("--before must be \"YYYY-MM-DD HH:MM:SS\", not '" + before + "'");
+    // A cut-off in the future would make every later poll a full listing.
+    const StampValue now = clockNow();
+    if (cutoff > now) {
+        throw UsageError("--before " + isoText(cutoff) + " is later than the store's clock (" + isoText(now) +
+                         "); nothing was purged");
+    }
     auto database = openNamedDatabase(arguments);
     const int64_t removed = database->purgeDeletedBefore(cutoff);
-    std::cout << "purged " << removed << " deletion records before " << isoText(cutoff) << "\n";
+    if (arguments.has("json")) {
+        std::cout << JsonObject().number("removed", removed).text("before", isoText(cutoff)).line();
+    } else {
+        std::cout << "purged " << removed << " deletion records before " << isoText(cutoff) << "\n";
+    }
     return 0;
 }
 
@@ -122,7 +177,8 @@ std::vector<Option> modifyOptions() {
     return {{"random", "N", "pick N present records at random instead of listing RECORD_IDs"},
             {"seed", "S", "seed of the random choice, to repeat it (decimal)"},
             kIniOption,
-            kProgressOption};
+            kProgressOption,
+            kJsonOption};
 }
 
 }  // namespace
@@ -138,7 +194,8 @@ Command addCommand() {
              {"class", "C", "the record class, decimal or 0x hexadecimal (default 1, a document)"},
              {"title", "T", "the records' title (default Document)"},
              kIniOption,
-             kProgressOption},
+             kProgressOption,
+             kJsonOption},
             std::string(kWriteLineHelp) + kDatabaseHelp,
             runAdd};
 }
@@ -146,7 +203,10 @@ Command addCommand() {
 namespace {
 
 // change and delete: the same operands and options, one write per record.
-Command modifyCommand(const char *name, const char *summary, RecordWrite (*write)(Database &, uint32_t)) {
+using ModifyAll = std::vector<RecordWrite> (*)(Database &, const std::vector<uint32_t> &,
+                                             const std::function<void(size_t)> &);
+
+Command modifyCommand(const char *name, const char *summary, ModifyAll write) {
     return {name,
             {"DB RECORD_ID... [--ini PATH]", "DB --random N [--seed S] [--ini PATH]"},
             summary,
@@ -154,21 +214,23 @@ Command modifyCommand(const char *name, const char *summary, RecordWrite (*write
             1,
             kAnyNumber,
             modifyOptions(),
-            std::string(kWriteLineHelp) + kRecordIdHelp + kDatabaseHelp,
+            std::string(kWriteLineHelp) + kAllOrNothingHelp + kRecordIdHelp + kDatabaseHelp,
             [name, write](const Arguments &arguments) { return modifyRecords(arguments, name, write); }};
 }
 
 }  // namespace
 
 Command changeCommand() {
-    return modifyCommand("change", "Changes present records of database DB, each in a write of its own.",
-                         [](Database &database, uint32_t id) { return database.changeRecord(id); });
+    return modifyCommand("change", "Changes present records of database DB, all in one transaction.",
+                         [](Database &database, const std::vector<uint32_t> &ids,
+                            const std::function<void(size_t)> &progress) { return database.changeRecords(ids, progress); });
 }
 
 Command deleteCommand() {
     return modifyCommand("delete",
-                         "Deletes present records of database DB, each in a write of its own; a deletion record stays.",
-                         [](Database &database, uint32_t id) { return database.deleteRecord(id); });
+                         "Deletes present records of database DB, all in one transaction; a deletion record stays.",
+                         [](Database &database, const std::vector<uint32_t> &ids,
+                            const std::function<void(size_t)> &progress) { return database.deleteRecords(ids, progress); });
 }
 
 Command listCommand() {
@@ -178,9 +240,11 @@ Command listCommand() {
             "one database name DB",
             1,
             1,
-            {{"deleted", "", "list deletion records too"}, kIniOption},
+            {{"deleted", "", "list deletion records too"}, kIniOption, kJsonOption},
             std::string("One line per record: RECORD_ID, universal id (32 hexadecimal digits), class,\n"
-                        "modification time (UTC), present or deleted, title.\n") +
+                        "modification time (UTC), present or deleted, title (its control characters and\n"
+                        "backslashes escaped as \\n, \\t, \\r, \\xHH and \\\\). With --json, one object per\n"
+                        "record: record_id, universal_id, class, modified, deleted (true or false), title.\n") +
                 kDatabaseHelp,
             runList};
 }
@@ -192,8 +256,10 @@ Command infoCommand() {
             "one database name DB",
             1,
             1,
-            {kIniOption},
-            kDatabaseHelp,
+            {kIniOption, kJsonOption},
+            std::string("With --json: one object with file, last_until, last_write, writes, purged_before\n"
+                        "(times as \"YYYY-MM-DD HH:MM:SS.hh\", null for never) and lock_timeout_ms.\n") +
+                kDatabaseHelp,
             runInfo};
 }
 
@@ -204,9 +270,10 @@ Command purgeCommand() {
             "one database name DB",
             1,
             1,
-            {{"before", "TIME", "the cut-off in UTC, \"YYYY-MM-DD HH:MM:SS\" (required)"}, kIniOption},
+            {{"before", "TIME", "the cut-off in UTC, \"YYYY-MM-DD HH:MM:SS\" (required)"}, kIniOption, kJsonOption},
             std::string("Searches since a time before the cut-off are then told to start again from the\n"
-                        "beginning.\n") +
+                        "beginning. A cut-off later than the store's clock is refused. It prints how many\n"
+                        "deletion records it removed (with --json: removed and before).\n") +
                 kDatabaseHelp,
             runPurge};
 }

@@ -39,7 +39,8 @@ std::vector<Option> withPasswordOptions(std::vector<Option> options) {
 }
 
 int runSetup(const Arguments &arguments) {
-    const fs::path directory = fs::absolute(arguments.operands().front());
+    fs::path directory = fs::absolute(arguments.operands().front()).lexically_normal();
+    if (!directory.has_filename()) directory = directory.parent_path();  // "site/" names site
     const std::string user = arguments.required("user");
     const std::string databaseName = arguments.option("database").value_or(kDefaultDatabase);
     const uint64_t records = arguments.number("records", 0, kMaxSetupRecords).value_or(0);
@@ -57,16 +58,15 @@ int runSetup(const Arguments &arguments) {
     // Undone in reverse order if a later step fails.
     std::vector<std::function<void()>> undo;
     try {
-        // Directories setup makes are the owner's alone, like the files in them.
+        // Folders setup makes are the owner's alone, like the files in them.
         if (!fs::exists(directory)) {
-            fs::create_directories(directory);
+            if (!fs::exists(directory.parent_path())) fs::create_directories(directory.parent_path());
+            makePrivateFolder(directory.string());
             undo.push_back([directory] { fs::remove(directory); });
-            fs::permissions(directory, fs::perms::owner_all);
         }
         if (!fs::exists(dataDirectory)) {
-            fs::create_directory(dataDirectory);
+            makePrivateFolder(dataDirectory.string());
             undo.push_back([dataDirectory] { fs::remove(dataDirectory); });
-            fs::permissions(dataDirectory, fs::perms::owner_all);
         }
         createIdFile(idPath.string(), user, password, rounds);
         undo.push_back([idPath] { fs::remove(idPath); });
@@ -111,7 +111,7 @@ int runCreateId(const Arguments &arguments) {
 
 int runCreateDb(const Arguments &arguments) {
     const IniConfig config = loadConfiguration(arguments);
-    const std::string path = resolveDatabasePath(config, arguments.operands().front());
+    const std::string path = databaseFileOf(config, arguments.operands().front());
     const std::vector<std::string> users = configuredUsers(config);
     Database::create(path, users);
     std::cout << "created database " << path << "\n";
@@ -156,13 +156,15 @@ Command createIdCommand() {
 Command createDbCommand() {
     return {"create-db",
             {"DB [--ini PATH]"},
-            "Creates the empty database DB; an existing file is not replaced. Its access list holds the\n"
-            "user of the ID file that the configuration's KeyFilename names, when that file can be read.",
+            "Creates the empty database DB, whose access list holds the configured user.",
             "one database name DB",
             1,
             1,
             {kIniOption},
-            kDatabaseHelp,
+            std::string("An existing file is not replaced. The access list holds the user of the ID file\n"
+                        "that the configuration's KeyFilename names, when that file can be read. A file\n"
+                        "name has at most 251 bytes: SQLite keeps NAME-wal and NAME-shm beside it.\n") +
+                kDatabaseHelp,
             runCreateDb};
 }
 

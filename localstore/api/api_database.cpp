@@ -43,7 +43,16 @@ StoreStatus storeOpenDatabase(const char *path, StoreHandle *handle) {
         if (path == nullptr || handle == nullptr) return TESRA_ERR_NULL_ARGUMENT;
         if (!state.userName) return TESRA_ERR_NO_IDENTITY;
         if (path == g_tooLongPath && *path == '\0') return TESRA_ERR_PATH_TOO_LONG;
-        std::shared_ptr<Database> database = Database::open(resolveDatabasePath(*state.config, standardUtf8(path)));
+        std::shared_ptr<Database> database;
+        try {
+            database = Database::open(resolveDatabasePath(*state.config, standardUtf8(path)),
+                                      state.config->lockTimeout());
+        } catch (const StoreError &error) {
+            // The status text cannot name the folder to fix.
+            if (error.status() == TESRA_ERR_UNSAFE_FOLDER) announceOnce(error.what());
+            throw;
+        }
+        // Read through the connection the polls read from.
         if (!database->admits(*state.userName)) return TESRA_ERR_ACCESS_DENIED;
         const auto added = state.databases.add(std::move(database));
         if (!added) return TESRA_ERR_TOO_MANY_OPEN;
@@ -67,7 +76,7 @@ StoreStatus storeSearch(StoreHandle databaseHandle, StoreHandle formula, const c
                         StoreTimestamp *until) {
     return guarded([&]() -> StoreStatus {
         std::shared_ptr<Database> database;
-        SearchRequest request{classMask, 0, false, callback, context, std::nullopt};
+        SearchRequest request{classMask, 0, false, callback, context, std::nullopt, std::nullopt};
         {
             Runtime &state = runtime();
             std::lock_guard<std::mutex> lock(state.mutex);
@@ -77,6 +86,7 @@ StoreStatus storeSearch(StoreHandle databaseHandle, StoreHandle formula, const c
             if (since == nullptr || callback == nullptr || until == nullptr) return TESRA_ERR_NULL_ARGUMENT;
             database = state.databases.find(databaseHandle);
             if (!database) return TESRA_ERR_BAD_HANDLE;
+            request.userName = state.userName;
         }
         if (formula != 0) return TESRA_ERR_BAD_FORMULA;
         // The zero stamp and the earliest stamp both ask for everything.

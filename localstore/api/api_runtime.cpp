@@ -1,5 +1,8 @@
 // The runtime, configuration, identity and status text functions.
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "api/api_guard.h"
 #include "api/modified_utf8.h"
@@ -23,14 +26,33 @@ void copyCut(const std::string &source, char *target, size_t targetSize) {
 
 }  // namespace
 
+void tesra::announceOnce(const std::string &message) {
+    static std::mutex mutex;
+    static std::set<std::string> announced;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (announced.insert(message).second) std::fprintf(stderr, "tesra: %s\n", message.c_str());
+}
+
 // A second storeInit while up re-reads tesra.ini; the identity and open
 // databases stay. Calls do not nest: one storeTerm shuts down.
 StoreStatus storeInit(int, char **) {
     return guarded([]() -> StoreStatus {
         if (auto fault = injectedFault("storeInit")) return fault->status;
         clockOffset();  // refuses a malformed offset now rather than at the first write
-        auto config = IniConfig::load(defaultIniPath());
-        if (!config) return TESRA_ERR_INI_UNREADABLE;
+        const std::string path = defaultIniPath();
+        std::string problem;
+        auto config = IniConfig::load(path, problem);
+        if (!config) {
+            announceOnce("cannot read the configuration '" + path + "': " + problem +
+                         " (TESRA_INI names it, else ./tesra.ini)");
+            return TESRA_ERR_INI_UNREADABLE;
+        }
+        try {
+            config->lockTimeout();
+        } catch (const StoreError &error) {
+            announceOnce(error.what());
+            throw;
+        }
         Runtime &state = runtime();
         std::lock_guard<std::mutex> lock(state.mutex);
         state.config = std::move(config);

@@ -3,14 +3,21 @@
 
 namespace tesra {
 
-bool Database::hasAccessList() {
-    SqliteStatement table(*connection_, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'access_list'");
+bool Database::hasAccessList(SqliteConnection &connection) {
+    SqliteStatement table(connection, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = 'access_list'");
     return table.step();
+}
+
+bool Database::admitsThrough(SqliteConnection &connection, const std::string &userName) {
+    if (!hasAccessList(connection)) return true;
+    SqliteStatement row(connection, "SELECT 1 FROM access_list WHERE user_name = ?1");
+    row.bind(1, userName);
+    return row.step();
 }
 
 std::optional<std::vector<std::string>> Database::accessList() {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (!hasAccessList()) return std::nullopt;
+    if (!hasAccessList(*connection_)) return std::nullopt;
     std::vector<std::string> users;
     SqliteStatement rows(*connection_, "SELECT user_name FROM access_list ORDER BY user_name");
     while (rows.step()) users.push_back(rows.text(0));
@@ -18,11 +25,8 @@ std::optional<std::vector<std::string>> Database::accessList() {
 }
 
 bool Database::admits(const std::string &userName) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (!hasAccessList()) return true;
-    SqliteStatement row(*connection_, "SELECT 1 FROM access_list WHERE user_name = ?1");
-    row.bind(1, userName);
-    return row.step();
+    std::lock_guard<std::mutex> lock(searchMutex_);
+    return admitsThrough(*searchConnection_, userName);
 }
 
 void Database::grantAccess(const std::string &userName) {
@@ -35,7 +39,7 @@ void Database::grantAccess(const std::string &userName) {
 
 bool Database::revokeAccess(const std::string &userName) {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    if (!hasAccessList()) return false;
+    if (!hasAccessList(*connection_)) return false;
     WriteTransaction transaction(*connection_);
     SqliteStatement(*connection_, "DELETE FROM access_list WHERE user_name = ?1").bind(1, userName).run();
     const bool removed = sqlite3_changes(connection_->get()) > 0;

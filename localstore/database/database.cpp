@@ -22,7 +22,6 @@ namespace {
 
 constexpr int64_t kApplicationId = 0x54455352;  // marks a database of this store
 constexpr int64_t kFormatVersion = 1;
-constexpr int kBusyTimeoutMilliseconds = 10000;
 
 const char *const kSchema = R"sql(
 CREATE TABLE store_meta (
@@ -31,9 +30,10 @@ CREATE TABLE store_meta (
     last_until INTEGER NOT NULL,
     last_write INTEGER NOT NULL,
     write_seq INTEGER NOT NULL,
-    purge_cutoff INTEGER NOT NULL
+    purge_cutoff INTEGER NOT NULL,
+    instance_id TEXT
 );
-INSERT INTO store_meta VALUES (1, 1, 0, 0, 0, 0);
+INSERT INTO store_meta VALUES (1, 1, 0, 0, 0, 0, NULL);
 CREATE TABLE records (
     record_id INTEGER PRIMARY KEY AUTOINCREMENT,
     unid_w0 INTEGER NOT NULL,
@@ -68,14 +68,52 @@ void removeDatabaseFiles(const std::string &path) {
     for (const char *suffix : {"", "-wal", "-shm", "-journal"}) std::remove((path + suffix).c_str());
 }
 
-void configure(SqliteConnection &connection) {
-    sqlite3_busy_timeout(connection.get(), kBusyTimeoutMilliseconds);
+void configure(SqliteConnection &connection, int lockTimeout) {
+    sqlite3_busy_timeout(connection.get(), lockTimeout);
     connection.execute("PRAGMA synchronous = NORMAL");
+}
+
+std::string randomInstanceId() {
+    char text[40];
+    std::snprintf(text, sizeof text, "%08x%08x%08x%08x", randomWord(), randomWord(), randomWord(), randomWord());
+    return text;
+}
+
+bool hasInstanceColumn(SqliteConnection &connection) {
+    SqliteStatement column(connection, "SELECT 1 FROM pragma_table_info('store_meta') WHERE name = 'instance_id'");
+    return column.step();
+}
+
+// The database's random instance id, given to a database made before there
+// were any. Two connections that read the same id reached the same database.
+std::string instanceIdOf(SqliteConnection &connection) {
+    if (hasInstanceColumn(connection)) {
+        SqliteStatement read(connection, "SELECT instance_id FROM store_meta WHERE id = 1");
+        if (read.step() && !read.text(0).empty()) return read.text(0);
+    }
+    WriteTransaction transaction(connection);
+    if (!hasInstanceColumn(connection)) connection.execute("ALTER TABLE store_meta ADD COLUMN instance_id TEXT");
+    SqliteStatement(connection, "UPDATE store_meta SET instance_id = coalesce(instance_id, ?1) WHERE id = 1")
+        .bind(1, randomInstanceId())
+        .run();
+    SqliteStatement read(connection, "SELECT instance_id FROM store_meta WHERE id = 1");
+    read.step();
+    const std::string id = read.text(0);
+    transaction.commit();
+    return id;
 }
 
 }  // namespace
 
 void Database::create(const std::string &path, const std::vector<std::string> &grantedUsers) {
+    // SQLite keeps NAME-wal and NAME-shm beside an open database: 4 more bytes in a name of at most 255.
+    const size_t nameLength = path.size() - (path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
+    if (nameLength > kMaxDatabaseFileName) {
+        throw StoreError(TESRA_ERR_PATH_TOO_LONG, "the file name of database '" + path + "' is " +
+                                                      std::to_string(nameLength) + " bytes; it can have at most " +
+                                                      std::to_string(kMaxDatabaseFileName) +
+                                                      ", for the -wal and -shm files beside it");
+    }
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
     // Built in a folder only this user can enter, so that no link planted
     // beside the database (or its journal) can redirect the new files.
@@ -86,12 +124,13 @@ void Database::create(const std::string &path, const std::vector<std::string> &g
         ::close(createPrivateFile(temporary));
         {
             SqliteConnection connection(temporary, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
-            configure(connection);
+            configure(connection, kDefaultLockTimeoutMilliseconds);
             connection.execute("PRAGMA synchronous = FULL");
             connection.execute(("PRAGMA application_id = " + std::to_string(kApplicationId)).c_str());
             connection.execute("PRAGMA journal_mode = WAL");
             WriteTransaction transaction(connection);
             connection.execute(kSchema);
+            SqliteStatement(connection, "UPDATE store_meta SET instance_id = ?1").bind(1, randomInstanceId()).run();
             for (const std::string &user : grantedUsers) {
                 SqliteStatement(connection, "INSERT OR IGNORE INTO access_list VALUES (?1)").bind(1, user).run();
             }
@@ -120,17 +159,23 @@ std::string recordIdText(uint32_t recordId) {
     return text;
 }
 
-std::unique_ptr<Database> Database::open(const std::string &path) {
+std::unique_ptr<Database> Database::open(const std::string &path, int lockTimeout) {
     if (!isRegularFile(path)) throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "database '" + path + "' does not exist");
     // Searches write too; the engine would report a read-only file as one it cannot open.
     if (::access(path.c_str(), W_OK) != 0) {
         const StoreStatus status = statusOfSystemError(errno, TESRA_ERR_READ_ONLY);
         throw StoreError(status, "database '" + path + "': " + statusText(status));
     }
+    // Taken before the connections open the file: a replacement made in
+    // between then shows at the first search, never the other way round.
+    struct stat atPath {};
+    if (::stat(path.c_str(), &atPath) != 0) {
+        throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "database '" + path + "' does not exist");
+    }
     auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
-    configure(*connection);
+    configure(*connection, lockTimeout);
     auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
-    configure(*searchConnection);
+    configure(*searchConnection, lockTimeout);
     const std::string notOurs = "'" + path + "' is not a database of this store";
     try {
         SqliteStatement applicationId(*connection, "PRAGMA application_id");
@@ -148,19 +193,26 @@ std::unique_ptr<Database> Database::open(const std::string &path) {
         }
         throw StoreError(TESRA_ERR_NOT_A_DATABASE, notOurs);
     }
-    return std::unique_ptr<Database>(new Database(path, std::move(connection), std::move(searchConnection)));
+    // The file at the path may be exchanged between the two opens: the
+    // access list read through one would then guard the other.
+    try {
+        if (instanceIdOf(*connection) != instanceIdOf(*searchConnection)) {
+            throw StoreError(TESRA_ERR_DATABASE_EXCHANGED,
+                             "database '" + path + "' was exchanged for another file while it was opened");
+        }
+    } catch (const StoreError &error) {
+        if (error.status() != TESRA_ERR_DATABASE_IO && error.status() != TESRA_ERR_NO_SUCH_DATABASE) throw;
+        throw StoreError(TESRA_ERR_DATABASE_EXCHANGED,
+                         "database '" + path + "' was exchanged for another file while it was opened");
+    }
+    return std::unique_ptr<Database>(
+        new Database(path, atPath.st_dev, atPath.st_ino, std::move(connection), std::move(searchConnection)));
 }
 
-Database::Database(const std::string &path, std::unique_ptr<SqliteConnection> connection,
+Database::Database(const std::string &path, dev_t device, ino_t inode, std::unique_ptr<SqliteConnection> connection,
                    std::unique_ptr<SqliteConnection> searchConnection)
-    : path_(path), connection_(std::move(connection)), searchConnection_(std::move(searchConnection)) {
-    // Taken after the connections opened the file: a replacement made in between shows at the first search.
-    struct stat opened {};
-    if (::stat(path_.c_str(), &opened) == 0) {
-        device_ = opened.st_dev;
-        inode_ = opened.st_ino;
-    }
-}
+    : path_(path), device_(device), inode_(inode), connection_(std::move(connection)),
+      searchConnection_(std::move(searchConnection)) {}
 
 bool Database::stillAtPath() const {
     struct stat now {};
@@ -180,11 +232,12 @@ DatabaseState Database::state() {
 }
 
 std::pair<StampValue, int64_t> Database::nextWrite(const DatabaseState &state) {
-    const StampValue stamp = std::max({clockNow(), state.lastUntil, state.lastWrite});
-    // A search's until must be able to rise above the stamp; kLatestStamp is the highest it can be.
-    if (stamp >= kLatestStamp) {
+    const StampValue stamp = std::max({clockNowBeforeEnd(), state.lastUntil, state.lastWrite});
+    // A search's until must be able to rise above the stamp; kHighestUntil is the highest it can be.
+    if (stamp >= kHighestUntil) {
         throw StoreError(TESRA_ERR_STAMPS_EXHAUSTED,
-                         "the store's clock has reached the last timestamp (9999-12-31 23:59:59.99); no write can be stamped in '" + path_ + "'");
+                         "the last write or poll of '" + path_ + "' was stamped at the end of time (9999-12-31); "
+                         "no write can be stamped after it; tesra-admin repair-times moves its times back");
     }
     return {stamp, state.writeSequence + 1};
 }
@@ -242,9 +295,7 @@ std::vector<RecordWrite> Database::addRecords(size_t count, uint16_t recordClass
     return writes;
 }
 
-RecordWrite Database::changeRecord(uint32_t recordId, const std::optional<std::string> &title) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    WriteTransaction transaction(*connection_);
+RecordWrite Database::changeInTransaction(uint32_t recordId, const std::optional<std::string> &title) {
     if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + recordIdText(recordId) + " is deleted");
     const auto [stamp, sequence] = nextWrite(readState());
     SqliteStatement update(*connection_,
@@ -254,13 +305,10 @@ RecordWrite Database::changeRecord(uint32_t recordId, const std::optional<std::s
     if (title) update.bind(3, *title);
     update.run();
     recordWrite(stamp, sequence);
-    transaction.commit();
     return {recordId, stamp};
 }
 
-RecordWrite Database::deleteRecord(uint32_t recordId) {
-    std::lock_guard<std::recursive_mutex> lock(mutex_);
-    WriteTransaction transaction(*connection_);
+RecordWrite Database::deleteInTransaction(uint32_t recordId) {
     if (!isPresent(recordId)) throw StoreError(TESRA_ERR_RECORD_DELETED, "record " + recordIdText(recordId) + " is already deleted");
     const auto [stamp, sequence] = nextWrite(readState());
     SqliteStatement(*connection_,
@@ -270,8 +318,42 @@ RecordWrite Database::deleteRecord(uint32_t recordId) {
         .bind(3, recordId)
         .run();
     recordWrite(stamp, sequence);
-    transaction.commit();
     return {recordId, stamp};
+}
+
+std::vector<RecordWrite> Database::writeEach(const std::vector<uint32_t> &recordIds,
+                                             const std::function<RecordWrite(uint32_t)> &write,
+                                             const std::function<void(size_t)> &progress) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    WriteTransaction transaction(*connection_);
+    std::vector<RecordWrite> writes;
+    writes.reserve(recordIds.size());
+    for (uint32_t recordId : recordIds) {
+        writes.push_back(write(recordId));
+        if (progress) progress(writes.size());
+    }
+    transaction.commit();
+    return writes;
+}
+
+RecordWrite Database::changeRecord(uint32_t recordId, const std::optional<std::string> &title) {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    WriteTransaction transaction(*connection_);
+    const RecordWrite write = changeInTransaction(recordId, title);
+    transaction.commit();
+    return write;
+}
+
+RecordWrite Database::deleteRecord(uint32_t recordId) { return deleteRecords({recordId}).front(); }
+
+std::vector<RecordWrite> Database::changeRecords(const std::vector<uint32_t> &recordIds,
+                                                 const std::function<void(size_t)> &progress) {
+    return writeEach(recordIds, [this](uint32_t id) { return changeInTransaction(id, std::nullopt); }, progress);
+}
+
+std::vector<RecordWrite> Database::deleteRecords(const std::vector<uint32_t> &recordIds,
+                                                 const std::function<void(size_t)> &progress) {
+    return writeEach(recordIds, [this](uint32_t id) { return deleteInTransaction(id); }, progress);
 }
 
 std::optional<uint32_t> Database::pickPresentRecord(std::mt19937_64 &random) {
@@ -350,6 +432,35 @@ int64_t Database::purgeDeletedBefore(StampValue cutoff) {
         .run();
     transaction.commit();
     return removed;
+}
+
+TimesAhead Database::findTimesAhead(StampValue now) {
+    const DatabaseState state = readState();
+    SqliteStatement ahead(*connection_, "SELECT count(*), coalesce(max(modified), 0) FROM records WHERE modified > ?1");
+    ahead.bind(1, now).step();
+    TimesAhead found{now, ahead.integer(0), state.lastUntil > now, state.lastWrite > now, state.purgeCutoff > now, 0};
+    found.latest = std::max({ahead.integer(1), state.lastUntil, state.lastWrite, state.purgeCutoff});
+    return found;
+}
+
+TimesAhead Database::timesAhead() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    return findTimesAhead(clockNowBeforeEnd());
+}
+
+TimesAhead Database::repairTimes() {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    WriteTransaction transaction(*connection_);
+    const TimesAhead found = findTimesAhead(clockNowBeforeEnd());
+    // Polls order by (modified, write_seq): records moved to the same time keep their order.
+    SqliteStatement(*connection_, "UPDATE records SET modified = ?1 WHERE modified > ?1").bind(1, found.now).run();
+    SqliteStatement(*connection_,
+                    "UPDATE store_meta SET last_until = min(last_until, ?1), last_write = min(last_write, ?1), "
+                    "purge_cutoff = min(purge_cutoff, ?1) WHERE id = 1")
+        .bind(1, found.now)
+        .run();
+    transaction.commit();
+    return found;
 }
 
 }  // namespace tesra

@@ -13,6 +13,7 @@
 
 #include "database/sqlite_handle.h"
 #include "environment/faults.h"
+#include "environment/ini_config.h"
 #include "store_client.h"
 #include "time/calendar.h"
 
@@ -27,6 +28,14 @@ enum RecordClass : uint16_t {
 };
 
 constexpr uint32_t kMaxRecordId = 0xFFFFFFFFu;
+
+// The longest file name of a database: 255 bytes less the "-wal" of its log.
+constexpr size_t kMaxDatabaseFileName = 251;
+
+// The highest until a poll hands out. It stays below kLatestStamp so that a
+// consumer's checkpoint never holds the last timestamp; writes are stamped
+// below it so that a poll can still cover them.
+constexpr StampValue kHighestUntil = kLatestStamp - 1;
 
 // A record id as the store shows it everywhere: eight hexadecimal digits.
 std::string recordIdText(uint32_t recordId);
@@ -53,6 +62,18 @@ struct DatabaseState {
     StampValue purgeCutoff;   // deletion records before this time may be gone
 };
 
+// What repair-times found ahead of the clock, or moved back to it.
+struct TimesAhead {
+    StampValue now;           // the time they are moved back to
+    int64_t records;          // records modified after now
+    bool lastUntil;           // the last until handed out is after now
+    bool lastWrite;
+    bool purgeCutoff;
+    StampValue latest;        // the latest of these times
+
+    bool any() const { return records > 0 || lastUntil || lastWrite || purgeCutoff; }
+};
+
 struct SearchRequest {
     uint16_t classMask;
     StampValue since;
@@ -60,6 +81,9 @@ struct SearchRequest {
     StoreSearchCallback callback;
     void *context;
     std::optional<InjectedFault> fault;
+    // Checked against the access list in the search's own snapshot, so a
+    // revoke takes effect at the next poll of a database already open.
+    std::optional<std::string> userName;
 };
 
 // One database file of the store. Every write is stamped under the database's
@@ -70,14 +94,26 @@ public:
     // Creates an empty database (mode 0600) whose access list holds the
     // granted users; refuses to replace an existing file. Throws StoreError.
     static void create(const std::string &path, const std::vector<std::string> &grantedUsers);
-    // Throws StoreError: TESRA_ERR_NO_SUCH_DATABASE, TESRA_ERR_NOT_A_DATABASE, ...
-    static std::unique_ptr<Database> open(const std::string &path);
+    // Opens the file twice, for writes and for the searches' snapshots, and
+    // checks that both reached the same database by its random instance id.
+    // lockTimeout: milliseconds a call waits for another connection's lock.
+    // Throws StoreError: TESRA_ERR_NO_SUCH_DATABASE, TESRA_ERR_NOT_A_DATABASE,
+    // TESRA_ERR_DATABASE_EXCHANGED, ...
+    static std::unique_ptr<Database> open(const std::string &path,
+                                          int lockTimeout = kDefaultLockTimeoutMilliseconds);
 
-    // Writes throw StoreError TESRA_ERR_STAMPS_EXHAUSTED, changing nothing,
-    // when the write could only be stamped at or after kLatestStamp.
+    // Writes throw StoreError, changing nothing: TESRA_ERR_CLOCK_AT_END when
+    // this machine's clock is at or past kLatestStamp, TESRA_ERR_STAMPS_EXHAUSTED
+    // when the database's last times leave no stamp below kHighestUntil.
     RecordWrite addRecord(uint16_t recordClass, const std::string &title);
     RecordWrite changeRecord(uint32_t recordId, const std::optional<std::string> &title = std::nullopt);
     RecordWrite deleteRecord(uint32_t recordId);
+    // Each record its own write, all in one transaction: when one is missing
+    // or deleted, none is changed. progress is told the number done so far.
+    std::vector<RecordWrite> changeRecords(const std::vector<uint32_t> &recordIds,
+                                           const std::function<void(size_t)> &progress = nullptr);
+    std::vector<RecordWrite> deleteRecords(const std::vector<uint32_t> &recordIds,
+                                           const std::function<void(size_t)> &progress = nullptr);
     // Adds count records in one transaction, each its own write; returns them.
     // progress, if given, is told the number added so far after each record.
     std::vector<RecordWrite> addRecords(size_t count, uint16_t recordClass, const std::string &title,
@@ -90,6 +126,13 @@ public:
     // Removes deletion records modified before cutoff; returns how many.
     int64_t purgeDeletedBefore(StampValue cutoff);
     DatabaseState state();
+    // The times of the database later than now (the store's clock).
+    TimesAhead timesAhead();
+    // Moves every time of the database that lies after now back to now, in
+    // one transaction: record modification times (their order kept by write
+    // sequence), the last until, the last write and the purge cutoff.
+    // Returns what it moved. Throws StoreError TESRA_ERR_CLOCK_AT_END.
+    TimesAhead repairTimes();
 
     // Reports matching records to the callback in modification order and sets
     // until on success. Returns a status.
@@ -100,6 +143,7 @@ public:
     // The user names that may open the database, sorted; nothing for a
     // database made before access lists, which any identity may open.
     std::optional<std::vector<std::string>> accessList();
+    // Read through the searches' connection, the one the polls read from.
     bool admits(const std::string &userName);
     // Adds the user; on a database without an access list, creates it.
     void grantAccess(const std::string &userName);
@@ -107,15 +151,22 @@ public:
     bool revokeAccess(const std::string &userName);
 
 private:
-    Database(const std::string &path, std::unique_ptr<SqliteConnection> connection,
+    Database(const std::string &path, dev_t device, ino_t inode, std::unique_ptr<SqliteConnection> connection,
              std::unique_ptr<SqliteConnection> searchConnection);
     DatabaseState readState();
     // The stamp of the next write and its sequence number; call inside a write transaction.
     std::pair<StampValue, int64_t> nextWrite(const DatabaseState &state);
     void recordWrite(StampValue stamp, int64_t sequence);
     bool isPresent(uint32_t recordId);
+    RecordWrite changeInTransaction(uint32_t recordId, const std::optional<std::string> &title);
+    RecordWrite deleteInTransaction(uint32_t recordId);
+    std::vector<RecordWrite> writeEach(const std::vector<uint32_t> &recordIds,
+                                       const std::function<RecordWrite(uint32_t)> &write,
+                                       const std::function<void(size_t)> &progress);
+    TimesAhead findTimesAhead(StampValue now);
     RecordWrite insertRecord(uint16_t recordClass, const std::string &title);
-    bool hasAccessList();
+    static bool hasAccessList(SqliteConnection &connection);
+    static bool admitsThrough(SqliteConnection &connection, const std::string &userName);
     // Whether the path still names the file opened, which a restore or a
     // re-creation replaces under the open connections.
     bool stillAtPath() const;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "environment/folder_safety.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
 
@@ -70,7 +71,9 @@ std::string resolveDatabasePath(const IniConfig &config, const std::string &path
         throw StoreError(TESRA_ERR_PATH_NOT_ALLOWED,
                          "'" + fileName + "' must be a relative name inside the data directory");
     }
-    return resolvedInside(*directory, fileName);
+    const std::string file = resolvedInside(*directory, fileName);
+    requireSafeFolders(std::filesystem::path(file).parent_path().string());
+    return file;
 }
 
 }  // namespace tesra

@@ -15,7 +15,8 @@ StoreStatus buildNetPath(const char *server, const char *fileName, char (&path)[
 
 // The file of a database path: local names are taken from Directory, names
 // on a server from Server.<name>. Refuses absolute names, "..", and names
-// that symbolic links lead out of the directory. Throws StoreError.
+// that symbolic links lead out of the directory, and a file whose folders
+// other users could change (TESRA_ERR_UNSAFE_FOLDER). Throws StoreError.
 std::string resolveDatabasePath(const IniConfig &config, const std::string &path);
 
 }  // namespace tesra

@@ -51,14 +51,21 @@ StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
         WriteTransaction transaction(*connection_);
         const DatabaseState state = readState();
         if (!request.fromBeginning && request.since < state.purgeCutoff) return TESRA_ERR_RESYNCHRONISE;
-        newUntil = std::min(kLatestStamp, std::max({clockNow(), state.lastWrite + 1, state.lastUntil}));
+        newUntil = std::min(kHighestUntil, std::max({clockNowBeforeEnd(), state.lastWrite + 1, state.lastUntil}));
+        // No until handed out was ever later than this one: a since beyond it
+        // is a checkpoint from before tesra-admin repair-times moved the
+        // times back, whose window would skip the writes since the repair.
+        if (!request.fromBeginning && request.since > newUntil) return TESRA_ERR_RESYNCHRONISE;
         snapshot.emplace(*searchConnection_);
+        // Read in the snapshot the rows come from: a revoke takes effect at
+        // the next poll, and it is this file's list that is checked.
+        if (request.userName && !admitsThrough(*searchConnection_, *request.userName)) return TESRA_ERR_ACCESS_DENIED;
         SqliteStatement(*connection_, "UPDATE store_meta SET last_until = ?1 WHERE id = 1").bind(1, newUntil).run();
         transaction.commit();
     }
-    // Writes are stamped below kLatestStamp, but a database written before
-    // that rule may hold records at it; the window ending there takes them.
-    const StampValue end = newUntil == kLatestStamp && since < kLatestStamp ? kLatestStamp + 1 : newUntil;
+    // Writes are stamped below kHighestUntil, but a database written before
+    // that rule may hold records at or after it; the window ending there takes them.
+    const StampValue end = newUntil == kHighestUntil && since < kHighestUntil ? kLatestStamp + 1 : newUntil;
 
     SqliteStatement rows(*searchConnection_,
                          "SELECT record_id, unid_w0, unid_w1, unid_w2, unid_w3, record_class, modified, deleted, "

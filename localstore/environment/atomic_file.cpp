@@ -105,8 +105,15 @@ void writeFileAtomically(const std::string &path, const std::string &content) {
     ::unlink(temporary.c_str());
 }
 
+void makePrivateFolder(const std::string &path) {
+    if (::mkdir(path.c_str(), 0700) != 0) fail(errno, "cannot create folder '" + path + "'");
+    if (::chmod(path.c_str(), 0700) != 0) fail(errno, "cannot set the mode of folder '" + path + "'");
+    syncToDisk(directoryOf(path));
+}
+
 std::string makePrivateDirectoryBeside(const std::string &path) {
-    std::string pattern = path + ".tmp-XXXXXX";
+    // Not named after path: a file name of 255 bytes leaves no room for a suffix.
+    std::string pattern = directoryOf(path) + "/.tesra-new-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) fail(errno, "cannot create a temporary folder beside '" + path + "'");
     return pattern;
 }

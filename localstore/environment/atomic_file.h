@@ -19,6 +19,11 @@ std::string makePrivateDirectoryBeside(const std::string &path);
 // then flushes path's directory. Throws StoreError; leaves temporary in place.
 void linkIntoPlace(const std::string &temporary, const std::string &path);
 
+// Creates a folder only its owner may use (mode 0700 whatever the umask) and
+// flushes the folder that holds it, so that a power loss cannot lose its
+// name. Throws StoreError.
+void makePrivateFolder(const std::string &path);
+
 // Flushes a file or directory to disk. Throws StoreError.
 void syncToDisk(const std::string &path);
 

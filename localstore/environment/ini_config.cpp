@@ -1,12 +1,16 @@
 #include "environment/ini_config.h"
 
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string_view>
 
 #include "environment/regular_file.h"
+#include "status/status_codes.h"
+#include "status/store_error.h"
 
 namespace tesra {
 namespace {
@@ -32,12 +36,38 @@ std::string defaultIniPath() {
 }
 
 std::optional<IniConfig> IniConfig::load(const std::string &path) {
+    std::string problem;
+    return load(path, problem);
+}
+
+std::optional<IniConfig> IniConfig::load(const std::string &path, std::string &problem) {
     std::string content;
-    if (readRegularFile(path, kMaxIniSize, content) != RegularFileRead::kRead) return std::nullopt;
+    errno = 0;
+    switch (readRegularFile(path, kMaxIniSize, content)) {
+        case RegularFileRead::kRead: break;
+        case RegularFileRead::kMissing: problem = std::strerror(ENOENT); return std::nullopt;
+        case RegularFileRead::kNotRegular: problem = "not a regular file"; return std::nullopt;
+        case RegularFileRead::kTooLarge: problem = "larger than 1 MiB"; return std::nullopt;
+        case RegularFileRead::kUnreadable: problem = std::strerror(errno != 0 ? errno : EIO); return std::nullopt;
+    }
     std::error_code error;
     const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-    if (error) return std::nullopt;
+    if (error) {
+        problem = error.message();
+        return std::nullopt;
+    }
     return parse(content, absolute.parent_path().string());
+}
+
+int IniConfig::lockTimeout() const {
+    const auto text = value("LockTimeout");
+    if (!text || text->empty()) return kDefaultLockTimeoutMilliseconds;
+    if (text->size() > 7 || text->find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(*text) > kMaxLockTimeoutMilliseconds) {
+        throw StoreError(TESRA_ERR_BAD_SETTING, "LockTimeout=" + *text + " in tesra.ini must be a whole number of "
+                                                "milliseconds from 0 to " + std::to_string(kMaxLockTimeoutMilliseconds));
+    }
+    return std::stoi(*text);
 }
 
 IniConfig IniConfig::parse(const std::string &text, const std::string &directory) {

@@ -46,6 +46,16 @@ StampValue clockNow() {
     return std::clamp<StampValue>(base + offset, kEarliestStamp, kLatestStamp);
 }
 
+StampValue clockNowBeforeEnd() {
+    const StampValue now = clockNow();
+    if (now >= kLatestStamp) {
+        throw StoreError(TESRA_ERR_CLOCK_AT_END,
+                         "this machine's clock (with TESRA_CLOCK_OFFSET " + std::to_string(clockOffset()) +
+                             ") is at or past 9999-12-31 23:59:59.99; nothing was recorded");
+    }
+    return now;
+}
+
 void setClockSource(ClockSource source) { g_clockSource.store(source); }
 
 }  // namespace tesra

@@ -8,6 +8,10 @@ namespace tesra {
 // clamped to the range of timestamps. Throws StoreError as clockOffset does.
 StampValue clockNow();
 
+// clockNow(), refusing a clock at or past kLatestStamp, which no write or
+// poll may record: throws StoreError TESRA_ERR_CLOCK_AT_END.
+StampValue clockNowBeforeEnd();
+
 // The TESRA_CLOCK_OFFSET environment variable (signed hundredths, read at
 // each call), 0 when unset or empty. Throws StoreError
 // TESRA_ERR_BAD_CLOCK_OFFSET when it is not a whole number.

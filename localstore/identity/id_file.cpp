@@ -183,6 +183,14 @@ StoreStatus verifyIdFile(const std::string &path, const std::string &password, s
     return TESRA_OK;
 }
 
+std::optional<uint32_t> idFileIterations(const std::string &path) {
+    std::string text;
+    if (readRegularFile(path, kMaxIdFileSize, text) != RegularFileRead::kRead) return std::nullopt;
+    const auto contents = parseIdFile(text);
+    if (!contents) return std::nullopt;
+    return contents->iterations;
+}
+
 std::optional<std::string> claimedUserOf(const std::string &path) {
     std::string text;
     if (readRegularFile(path, kMaxIdFileSize, text) != RegularFileRead::kRead) return std::nullopt;

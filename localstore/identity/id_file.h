@@ -24,6 +24,8 @@ StoreStatus verifyIdFile(const std::string &path, const std::string &password, s
 // 1 to 255 bytes, no control characters.
 bool isValidUserName(const std::string &name);
 
+// The iterations of a readable ID file of the current format, unverified.
+std::optional<uint32_t> idFileIterations(const std::string &path);
 // The user name an ID file claims, unverified (no password); nothing when the
 // file cannot be read.
 std::optional<std::string> claimedUserOf(const std::string &path);

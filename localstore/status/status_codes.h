@@ -16,6 +16,7 @@ enum TesraStatusCode {
     TESRA_ERR_FILE_IO = 0x0106,          /* a file could not be written */
     TESRA_ERR_BAD_FAULT_SETTING = 0x0107,/* TESRA_FAULTS has a malformed entry */
     TESRA_ERR_BAD_CLOCK_OFFSET = 0x0108, /* TESRA_CLOCK_OFFSET is not a whole number */
+    TESRA_ERR_BAD_SETTING = 0x0109,      /* a tesra.ini value out of its range (LockTimeout) */
 
     /* identity */
     TESRA_ERR_ID_FILE_MISSING = 0x0110,
@@ -40,6 +41,8 @@ enum TesraStatusCode {
     TESRA_ERR_RECORD_DELETED = 0x012B,
     TESRA_ERR_RECORD_IDS_EXHAUSTED = 0x012C,
     TESRA_ERR_DATABASE_REPLACED = 0x012D, /* the path now names another file than the open one */
+    TESRA_ERR_UNSAFE_FOLDER = 0x012E,    /* a folder of the path can be changed by other users */
+    TESRA_ERR_DATABASE_EXCHANGED = 0x012F, /* the two connections of an open reached different files */
 
     /* timestamps and texts */
     TESRA_ERR_TEXT_EMPTY = 0x0130,
@@ -52,13 +55,14 @@ enum TesraStatusCode {
 
     /* search */
     TESRA_ERR_BAD_FORMULA = 0x0140,
-    TESRA_ERR_RESYNCHRONISE = 0x0141,    /* since is before the purge cutoff */
+    TESRA_ERR_RESYNCHRONISE = 0x0141,    /* since is before the purge cutoff, or after every until */
 
     /* writes, disks and files */
     TESRA_ERR_STAMPS_EXHAUSTED = 0x0160, /* no timestamp left for a write */
     TESRA_ERR_READ_ONLY = 0x0161,        /* the file system or file is read-only */
     TESRA_ERR_TOO_MANY_FILES = 0x0162,   /* the process or system has too many open files */
     TESRA_ERR_DISK_FULL = 0x0163,
+    TESRA_ERR_CLOCK_AT_END = 0x0164,     /* the clock is at or past 9999-12-31 23:59:59.99 */
 
     /* the database stayed locked past the busy timeout; its text is the
      * longest of all: exactly 199 characters */

@@ -46,6 +46,10 @@ constexpr StatusEntry kStatusTexts[] = {
     {TESRA_ERR_RECORD_DELETED, "The record has been deleted"},
     {TESRA_ERR_RECORD_IDS_EXHAUSTED, "The database has used up all record identifiers"},
     {TESRA_ERR_DATABASE_REPLACED, "The file at the database's path is no longer the database that is open"},
+    {TESRA_ERR_UNSAFE_FOLDER,
+     "A folder on the database's path can be changed by other users; it must belong to you or root and "
+     "not be writable by group or others"},
+    {TESRA_ERR_DATABASE_EXCHANGED, "The database file was exchanged while it was being opened; open it again"},
     {TESRA_ERR_TEXT_EMPTY, "The date and time text is empty"},
     {TESRA_ERR_TEXT_MALFORMED, "The date and time text is not in the expected layout"},
     {TESRA_ERR_DATE_IMPOSSIBLE, "The date does not exist"},
@@ -55,12 +59,15 @@ constexpr StatusEntry kStatusTexts[] = {
     {TESRA_ERR_TEXT_BUFFER_TOO_SMALL, "The text does not fit in the space given"},
     {TESRA_ERR_BAD_FORMULA, "The selection formula handle is not valid"},
     {TESRA_ERR_RESYNCHRONISE,
-     "Deletion records older than the requested time have been purged; resynchronise from the beginning"},
+     "Changes since the requested time can no longer be told (deletion records purged, or times moved back by "
+     "repair-times); resynchronise from the beginning"},
     {TESRA_ERR_STAMPS_EXHAUSTED,
      "The store's clock is at the last timestamp (9999-12-31 23:59:59.99); no later write can be stamped"},
     {TESRA_ERR_READ_ONLY, "The file system or file is read-only"},
     {TESRA_ERR_TOO_MANY_FILES, "Too many files are open in this process or system"},
     {TESRA_ERR_DISK_FULL, "The disk is full"},
+    {TESRA_ERR_CLOCK_AT_END,
+     "This machine's clock (with TESRA_CLOCK_OFFSET) is at or past 9999-12-31 23:59:59.99; nothing was recorded"},
     {TESRA_ERR_DATABASE_LOCKED,
      "The database stayed locked by another process for longer than the busy timeout allows; wait until the "
      "other writer or reader has finished its work, then try the same operation again on this database."},

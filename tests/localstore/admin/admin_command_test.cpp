@@ -7,7 +7,12 @@
 #include <regex>
 #include <sstream>
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include "admin/output_text.h"
 #include "database/sqlite_handle.h"
+#include "environment/store_clock.h"
 #include "identity/id_file.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
@@ -35,6 +40,14 @@ protected:
         writeFile(in, input);
         const int status = std::system((command + " <" + in + " >" + out + " 2>" + err).c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readFile(out), readFile(err)};
+    }
+
+    // Runs a bash command line; standard error is kept.
+    CommandResult shell(const std::string &line) {
+        const std::string script = directory_ / "script.sh", err = directory_ / "stderr";
+        writeFile(script, line + "\n");
+        const int status = std::system(("bash " + script + " 2>" + err).c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, "", readFile(err)};
     }
 
     // setup of site_ with the password from a file, and the words added.
@@ -212,20 +225,32 @@ TEST_F(AdminCommandTest, FailedSetupLeavesNothingBehind) {
     EXPECT_FALSE(std::filesystem::exists(directory_ / "escape.tdb"));
 }
 
-TEST_F(AdminCommandTest, PurgeMakesOlderPollsResynchronise) {
-    setupSite({"--records", "4"});
-    ASSERT_EQ(admin({"delete", "main.tdb", "--ini", ini_, "--random", "2", "--seed", "1"}).exitCode, 0);
-    const CommandResult purged = admin({"purge", "main.tdb", "--ini", ini_, "--before", "9999-01-01 00:00:00"});
+// Deletions stamped a day ago are purged before an hour ago; a cut-off after the clock is refused.
+TEST_F(AdminCommandTest, PurgeRemovesOldDeletionRecordsAndRefusesTheFuture) {
+    {
+        ScopedEnvironment dayAgo("TESRA_CLOCK_OFFSET", "-8640000");
+        setupSite({"--records", "4"});
+        ASSERT_EQ(admin({"delete", "main.tdb", "--ini", ini_, "--random", "2", "--seed", "1"}).exitCode, 0);
+    }
+    const CommandResult future = admin({"purge", "main.tdb", "--ini", ini_, "--before", "2999-01-01 00:00:00"});
+    EXPECT_EQ(future.exitCode, 2);
+    EXPECT_NE(future.errors.find("is later than the store's clock"), std::string::npos) << future.errors;
+    EXPECT_EQ(lines(admin({"list", "main.tdb", "--ini", ini_, "--deleted"}).output).size(), 4u);
+
+    char hourAgo[32];
+    formatIsoStamp(clockNow() - 360000, hourAgo);
+    const std::string cutoff = std::string(hourAgo).substr(0, 19);
+    const CommandResult purged = admin({"purge", "main.tdb", "--ini", ini_, "--before", cutoff});
     ASSERT_EQ(purged.exitCode, 0) << purged.errors;
-    EXPECT_EQ(purged.output, "purged 2 deletion records before 9999-01-01 00:00:00.00\n");
+    EXPECT_EQ(purged.output, "purged 2 deletion records before " + cutoff + ".00\n");
     EXPECT_EQ(lines(admin({"list", "main.tdb", "--ini", ini_, "--deleted"}).output).size(), 2u);
-    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("purged before 9999-01-01 00:00:00.00"),
-              std::string::npos);
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("purged before " + cutoff), std::string::npos);
 }
 
 TEST_F(AdminCommandTest, EveryCommandExplainsItselfAndTheVersionIsPrinted) {
     for (const std::string command :
-         {"setup", "create-id", "create-db", "add", "change", "delete", "list", "info", "purge", "churn"}) {
+         {"setup", "create-id", "create-db", "add", "change", "delete", "list", "info", "purge", "churn",
+          "repair-times", "check-id"}) {
         const CommandResult help = admin({command, "--help"});
         EXPECT_EQ(help.exitCode, 0) << command;
         EXPECT_EQ(help.output.rfind("usage: tesra-admin " + command + " ", 0), 0u) << help.output;
@@ -370,6 +395,204 @@ TEST_F(AdminCommandTest, ConfigurationStartingWithAByteOrderMarkIsRead) {
     writeFile(ini, "\xEF\xBB\xBF" "Directory=data\n");
     const CommandResult result = admin({"info", "main.tdb", "--ini", ini});
     EXPECT_EQ(result.exitCode, 0) << result.errors;
+}
+
+// A stamp a year ahead is moved back only when confirmed, and says what it moved.
+TEST_F(AdminCommandTest, RepairTimesMovesTimesAheadBackAfterAsking) {
+    setupSite();
+    {
+        ScopedEnvironment yearAhead("TESRA_CLOCK_OFFSET", std::to_string(365LL * kHundredthsPerDay));
+        ASSERT_EQ(admin({"add", "main.tdb", "--ini", ini_, "--title", "ahead"}).exitCode, 0);
+    }
+    const std::string listedAhead = admin({"list", "main.tdb", "--ini", ini_}).output;
+    const CommandResult unasked = admin({"repair-times", "main.tdb", "--ini", ini_});
+    EXPECT_EQ(unasked.exitCode, 2) << "no terminal to ask at";
+    EXPECT_NE(unasked.errors.find("--yes"), std::string::npos) << unasked.errors;
+    EXPECT_EQ(admin({"list", "main.tdb", "--ini", ini_}).output, listedAhead) << "nothing changed unasked";
+
+    const CommandResult repaired = admin({"repair-times", "main.tdb", "--ini", ini_, "--yes"});
+    ASSERT_EQ(repaired.exitCode, 0) << repaired.errors;
+    EXPECT_TRUE(std::regex_search(repaired.output, std::regex("^moved 1 records, the last write time back to "
+                                                              "\\d{4}-\\d\\d-\\d\\d .* \\(the latest was ")))
+        << repaired.output;
+    char now[32];
+    formatIsoStamp(clockNow(), now);
+    EXPECT_NE(admin({"list", "main.tdb", "--ini", ini_}).output.find(std::string(now).substr(0, 10)), std::string::npos);
+    const CommandResult again = admin({"repair-times", "main.tdb", "--ini", ini_, "--json"});
+    EXPECT_EQ(again.exitCode, 0) << "nothing left to move needs no confirmation";
+    EXPECT_NE(again.output.find("\"records\":0,\"last_until\":false,\"last_write\":false"), std::string::npos)
+        << again.output;
+}
+
+// Up to the 255 bytes the connector takes, as far as the file system lets a
+// database open: its file name plus "-wal" must fit in 255 bytes.
+TEST_F(AdminCommandTest, CreateDbAcceptsEveryNameADatabaseCanHave) {
+    setupSite();
+    std::filesystem::create_directory(site_ + "/data/sub");
+    const std::string longest = "sub/" + std::string(247, 'n') + ".tdb";
+    const CommandResult created = admin({"create-db", longest, "--ini", ini_});
+    ASSERT_EQ(created.exitCode, 0) << created.errors;
+    const CommandResult tooLong = admin({"create-db", std::string(248, 'n') + ".tdb", "--ini", ini_});
+    EXPECT_EQ(tooLong.exitCode, 1);
+    EXPECT_NE(tooLong.errors.find("is 252 bytes; it can have at most 251, for the -wal and -shm files beside it"),
+              std::string::npos)
+        << tooLong.errors;
+    ScopedEnvironment ini("TESRA_INI", ini_);
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    ASSERT_EQ(storeSwitchIdentity((site_ + "/user.id").c_str(), "pw", nullptr, 0, 0, nullptr), TESRA_OK);
+    StoreHandle handle = 0;
+    EXPECT_EQ(storeOpenDatabase(longest.c_str(), &handle), TESRA_OK);
+    storeTerm();
+}
+
+TEST_F(AdminCommandTest, JsonIsOneEscapedObjectPerLineAndTextTitlesStayOnOneLine) {
+    EXPECT_EQ(admin::jsonString("a\"b\\c\n\t\x01\x7f\xc3\xa9\xff"), "\"a\\\"b\\\\c\\n\\t\\u0001\\u007f\xc3\xa9\\ufffd\"");
+    EXPECT_EQ(admin::jsonString("\xed\xa0\x80\xf0\x9f\x98\x80"), "\"\\ufffd\\ufffd\\ufffd\xf0\x9f\x98\x80\"")
+        << "a surrogate is not UTF-8; a 4-byte character is";
+    EXPECT_EQ(admin::printableText("two\nlines\\\x1b"), "two\\nlines\\\\\\x1B");
+
+    setupSite();
+    const CommandResult added = admin({"add", "main.tdb", "--ini", ini_, "--title", "two\nlines \"q\"", "--json"});
+    ASSERT_EQ(added.exitCode, 0) << added.errors;
+    EXPECT_TRUE(std::regex_match(added.output, std::regex("\\{\"operation\":\"add\",\"record_id\":\"00000001\","
+                                                          "\"modified\":\"[-0-9: .]{22}\",\"day\":\\d+,"
+                                                          "\"hundredths\":\\d+\\}\n")))
+        << added.output;
+    EXPECT_EQ(lines(admin({"list", "main.tdb", "--ini", ini_}).output).size(), 1u) << "one record, one line";
+    const auto listed = lines(admin({"list", "main.tdb", "--ini", ini_, "--json"}).output);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_NE(listed[0].find("\"deleted\":false,\"title\":\"two\\nlines \\\"q\\\"\"}"), std::string::npos) << listed[0];
+    EXPECT_EQ(admin({"access", "main.tdb", "--ini", ini_, "--json"}).output, "{\"user\":\"Ada\"}\n");
+    const std::string info = admin({"info", "main.tdb", "--ini", ini_, "--json"}).output;
+    EXPECT_TRUE(std::regex_match(info, std::regex("\\{\"file\":\".*main.tdb\",\"last_until\":null,\"last_write\":\"[^\"]+\","
+                                                  "\"writes\":1,\"purged_before\":null,\"lock_timeout_ms\":10000\\}\n")))
+        << info;
+    EXPECT_NE(admin({"delete", "main.tdb", "1", "--ini", ini_, "--json"}).output.find("{\"operation\":\"delete\","),
+              std::string::npos);
+}
+
+// A full disk is an error; a reader that stops early is not.
+TEST_F(AdminCommandTest, StandardOutputFailuresExitOneAndAClosedPipeIsQuiet) {
+    setupSite({"--records", "3"});
+    const std::string command = std::string(TESRA_ADMIN_PATH) + " ";
+    for (const std::string words : {"list main.tdb", "add main.tdb --count 2", "info main.tdb --json"}) {
+        const CommandResult full = shell(command + words + " --ini " + ini_ + " >/dev/full");
+        EXPECT_EQ(full.exitCode, 1) << words;
+        EXPECT_EQ(full.errors, "tesra-admin: write failure on standard output\n") << words;
+    }
+    // The shell that runs the pipe ignores SIGPIPE, as a Java parent does.
+    const CommandResult piped = shell("trap '' PIPE; " + command + "add main.tdb --count 20000 --ini " + ini_ +
+                                      " | head -n 1 >/dev/null; exit ${PIPESTATUS[0]}");
+    EXPECT_EQ(piped.errors, "");
+    EXPECT_NE(piped.exitCode, 0);
+}
+
+// Several record ids are written in one transaction: a repeated id is refused
+// first, a missing or deleted one undoes the others.
+TEST_F(AdminCommandTest, SeveralRecordIdsAreChangedAllOrNothing) {
+    setupSite({"--records", "3"});
+    const std::string before = admin({"list", "main.tdb", "--ini", ini_, "--deleted"}).output;
+    const CommandResult repeated = admin({"delete", "main.tdb", "1", "1", "--ini", ini_});
+    EXPECT_EQ(repeated.exitCode, 2);
+    EXPECT_NE(repeated.errors.find("record 00000001 is given twice; nothing was changed"), std::string::npos);
+    const CommandResult missing = admin({"delete", "main.tdb", "1", "2", "99", "--ini", ini_});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.errors.find("no record 00000099; none of the records was changed"), std::string::npos)
+        << missing.errors;
+    ASSERT_EQ(admin({"delete", "main.tdb", "3", "--ini", ini_}).exitCode, 0);
+    EXPECT_EQ(admin({"change", "main.tdb", "1", "3", "--ini", ini_}).exitCode, 1) << "3 is deleted";
+    const auto after = lines(admin({"list", "main.tdb", "--ini", ini_, "--deleted"}).output);
+    EXPECT_EQ(after[0], lines(before)[0]) << "record 1 untouched";
+    EXPECT_EQ(after[1], lines(before)[1]) << "record 2 untouched";
+    const CommandResult both = admin({"change", "main.tdb", "1", "2", "--ini", ini_});
+    ASSERT_EQ(both.exitCode, 0) << both.errors;
+    EXPECT_EQ(lines(both.output).size(), 2u);
+}
+
+// Messages give the system's reason and the path tried; notes stay off standard output.
+TEST_F(AdminCommandTest, MessagesNameTheReasonThePathAndTheWayOut) {
+    setupSite();
+    const CommandResult noFile = admin({"create-id", directory_ / "x.id", "--user", "A", "--password-file",
+                                        directory_ / "nosuch.pw"});
+    EXPECT_NE(noFile.errors.find("nosuch.pw': No such file or directory"), std::string::npos) << noFile.errors;
+    const CommandResult noIni = admin({"info", "main.tdb", "--ini", directory_ / "nope.ini"});
+    EXPECT_NE(noIni.errors.find("nope.ini': No such file or directory"), std::string::npos) << noIni.errors;
+
+    // a name given as the path from here to the database
+    const CommandResult pathGiven = shell("cd " + directory_.path() + " && " + TESRA_ADMIN_PATH +
+                                          " list site/data/main.tdb --ini " + ini_);
+    EXPECT_EQ(pathGiven.exitCode, 1);
+    EXPECT_NE(pathGiven.errors.find("database names are relative to the Directory '" + site_ + "/data': the name is main.tdb"),
+              std::string::npos)
+        << pathGiven.errors;
+    EXPECT_EQ(pathGiven.errors.find("create-db"), std::string::npos) << "no advice that fails";
+
+    ASSERT_EQ(admin({"revoke", "main.tdb", "Ada", "--ini", ini_}).exitCode, 0);
+    const CommandResult empty = admin({"access", "main.tdb", "--ini", ini_});
+    EXPECT_EQ(empty.exitCode, 0);
+    EXPECT_EQ(empty.output, "");
+    EXPECT_NE(empty.errors.find("is empty: no identity may open it"), std::string::npos) << empty.errors;
+
+    // the library names the configuration it tried, once, on standard error
+    ScopedEnvironment ini("TESRA_INI", directory_ / "nope.ini");
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_INI_UNREADABLE);
+    EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_INI_UNREADABLE);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "tesra: cannot read the configuration '" + directory_ / "nope.ini" +
+                  "': No such file or directory (TESRA_INI names it, else ./tesra.ini)\n");
+}
+
+// An ID file of 1,000 iterations, written as an old tesra-admin could.
+std::string weakIdFile(const std::string &user, const std::string &password) {
+    auto hmac = [](const std::vector<unsigned char> &key, const std::string &data) {
+        std::vector<unsigned char> out(32);
+        unsigned int length = 0;
+        HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char *>(data.data()),
+             data.size(), out.data(), &length);
+        return out;
+    };
+    auto hex = [](const std::vector<unsigned char> &bytes) {
+        std::string text;
+        char digits[3];
+        for (unsigned char byte : bytes) std::snprintf(digits, sizeof digits, "%02x", byte), text += digits;
+        return text;
+    };
+    const std::vector<unsigned char> salt(16, 7);
+    std::vector<unsigned char> master(32);
+    PKCS5_PBKDF2_HMAC(password.data(), static_cast<int>(password.size()), salt.data(), 16, 1000, EVP_sha256(), 32,
+                      master.data());
+    const std::string covered = "tesra-id-file 2\nuser=" + user + "\nsalt=" + hex(salt) + "\niterations=1000\nkey=" +
+                                hex(hmac(master, "tesra id file: password check")) + "\n";
+    return covered + "mac=" + hex(hmac(hmac(master, "tesra id file: mac"), covered)) + "\n";
+}
+
+TEST_F(AdminCommandTest, CheckIdTellsWhyAnIdFileIsRefused) {
+    setupSite();
+    const std::string wrong = directory_ / "wrong", id = site_ + "/user.id";
+    writeFile(wrong, "nope\n");
+    writeFile(directory_ / "damaged.id", readFile(id).replace(readFile(id).find("user=Ada"), 8, "user=Eve"));
+    writeFile(directory_ / "old.id", "tesra-id-file 1\nuser=Ada\n");
+    writeFile(directory_ / "weak.id", weakIdFile("Ada", "pw"));
+    const CommandResult right = admin({"check-id", "--ini", ini_, "--password-file", passwordFile_});
+    EXPECT_EQ(right.exitCode, 0) << right.errors;
+    EXPECT_EQ(right.output, "right: the password opens ID file " + id + " of Ada (100000 iterations)\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+        {{"check-id", id, "--password-file", wrong}, "wrong password (status 274)"},
+        {{"check-id", directory_ / "damaged.id", "--password-file", passwordFile_}, "damaged"},
+        {{"check-id", directory_ / "old.id", "--password-file", passwordFile_}, "old format"},
+        {{"check-id", directory_ / "weak.id", "--password-file", passwordFile_}, "too few iterations"},
+        {{"check-id", directory_ / "absent.id", "--password-file", passwordFile_}, "missing"},
+    };
+    for (const auto &[words, said] : refused) {
+        const CommandResult result = admin(words);
+        EXPECT_EQ(result.exitCode, 1) << said;
+        EXPECT_NE(result.errors.find(said), std::string::npos) << result.errors;
+    }
+    const CommandResult json = admin({"check-id", directory_ / "weak.id", "--password-stdin", "--json"}, "pw\n");
+    EXPECT_EQ(json.exitCode, 1);
+    EXPECT_EQ(json.output, "{\"id_file\":\"" + directory_ / "weak.id" +
+                               "\",\"result\":\"too few iterations\",\"status\":0,\"user\":\"Ada\",\"iterations\":1000}\n");
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -7,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <atomic>
+#include <thread>
 
 #include "database/database.h"
 #include "database/database_path.h"
@@ -113,9 +118,10 @@ TEST_F(DatabaseOpenTest, SymbolicLinksMustNotLeadOutOfTheDirectory) {
     EXPECT_FALSE(fs::exists(outside / "new.tdb"));
 }
 
-TEST_F(DatabaseOpenTest, ServerPathsResolveThroughTheirServerLine) {
+TEST_F(DatabaseOpenTest, ServerPathsResolveThroughTheirServerLineAndKeepToTheAccessList) {
     TemporaryDirectory serverDirectory;
     Database::create(serverDirectory / "remote.tdb", {kUser});
+    Database::create(serverDirectory / "theirs.tdb", {"Someone Else"});
     writeIni("Server.Hub=" + serverDirectory.path() + "\n");
     start();
 
@@ -126,6 +132,101 @@ TEST_F(DatabaseOpenTest, ServerPathsResolveThroughTheirServerLine) {
     EXPECT_EQ(open(path, handle), TESRA_OK) << "server names are case-insensitive";
     EXPECT_NE(handle, 0u);
     EXPECT_EQ(open("hub!!main.tdb", handle), TESRA_ERR_NO_SUCH_DATABASE) << "each server has its own directory";
+    EXPECT_EQ(open("hub!!theirs.tdb", handle), TESRA_ERR_ACCESS_DENIED);
+    EXPECT_EQ(handle, 0u);
+
+    // and a revoke reaches a server database already open at its next poll
+    StoreHandle remote;
+    ASSERT_EQ(open("hub!!remote.tdb", remote), TESRA_OK);
+    ASSERT_EQ(searchAll(remote, beginning()).status, TESRA_OK);
+    ASSERT_TRUE(Database::open(serverDirectory / "remote.tdb")->revokeAccess(kUser));
+    EXPECT_EQ(searchAll(remote, beginning()).status, TESRA_ERR_ACCESS_DENIED);
+}
+
+// A connector opened before a revoke stops at its next poll, and polls again after a grant.
+TEST_F(DatabaseOpenTest, ARevokeTakesEffectAtTheNextPoll) {
+    start();
+    StoreHandle handle;
+    ASSERT_EQ(open("main.tdb", handle), TESRA_OK);
+    auto database = Database::open(databasePath_);
+    database->addRecord(kClassDocument, "before");
+    ASSERT_EQ(searchAll(handle, beginning()).matches.size(), 1u);
+    ASSERT_TRUE(database->revokeAccess(kUser));
+    database->addRecord(kClassDocument, "after the revoke");
+    const SearchResult refused = searchAll(handle, beginning());
+    EXPECT_EQ(refused.status, TESRA_ERR_ACCESS_DENIED);
+    EXPECT_TRUE(refused.matches.empty());
+    database->grantAccess(kUser);
+    EXPECT_EQ(searchAll(handle, beginning()).matches.size(), 2u);
+}
+
+// Two databases exchanged in a loop while they are opened: an open that
+// reached both, or the one whose list does not name the user, never shows
+// that database's records.
+TEST_F(DatabaseOpenTest, ExchangingFilesDuringOpensNeverShowsAnotherUsersDatabase) {
+    Database::open(databasePath_)->addRecord(kClassDocument, "mine");
+    Database::create(dataDirectory_ + "/theirs.tdb", {"Someone Else"});
+    Database::open(dataDirectory_ + "/theirs.tdb")->addRecord(kClassDocument, "theirs");
+    start();
+    if (::renameat2(AT_FDCWD, databasePath_.c_str(), AT_FDCWD, (dataDirectory_ + "/theirs.tdb").c_str(),
+                    RENAME_EXCHANGE) != 0) {
+        GTEST_SKIP() << "this file system cannot exchange two files: " << std::strerror(errno);
+    }
+    std::atomic<bool> stop{false};
+    std::thread exchanger([&] {
+        const std::string mine = databasePath_, theirs = dataDirectory_ + "/theirs.tdb";
+        while (!stop) ::renameat2(AT_FDCWD, mine.c_str(), AT_FDCWD, theirs.c_str(), RENAME_EXCHANGE);
+    });
+    int opened = 0, exchanged = 0, leaked = 0;
+    for (int attempt = 0; attempt < 300; ++attempt) {
+        StoreHandle handle = 0;
+        const StoreStatus status = open("main.tdb", handle);
+        exchanged += status == TESRA_ERR_DATABASE_EXCHANGED;
+        if (status != TESRA_OK) continue;
+        ++opened;
+        for (const ReportedMatch &match : searchAll(handle, beginning()).matches) leaked += match.title == "theirs";
+        storeCloseDatabase(handle);
+    }
+    stop = true;
+    exchanger.join();
+    EXPECT_EQ(leaked, 0) << "of " << opened << " opens";
+    RecordProperty("opens_refused_as_exchanged", exchanged);
+
+    // A database made before instance ids gets one at its first open.
+    SqliteConnection(dataDirectory_ + "/theirs.tdb", SQLITE_OPEN_READWRITE)
+        .execute("ALTER TABLE store_meta DROP COLUMN instance_id");
+    EXPECT_NO_THROW(Database::open(dataDirectory_ + "/theirs.tdb"));
+    SqliteConnection upgraded(dataDirectory_ + "/theirs.tdb", SQLITE_OPEN_READWRITE);
+    SqliteStatement idLength(upgraded, "SELECT length(instance_id) FROM store_meta");
+    ASSERT_TRUE(idLength.step());
+    EXPECT_EQ(idLength.integer(0), 32);
+}
+
+// Like sshd's StrictModes: every folder up to / must be the user's or root's
+// and not writable by others unless sticky; the refusal names the folder.
+TEST_F(DatabaseOpenTest, FoldersOthersCanChangeAreRefusedByName) {
+    start();
+    StoreHandle handle;
+    ::chmod(dataDirectory_.c_str(), 0775);
+    ::testing::internal::CaptureStderr();
+    EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_UNSAFE_FOLDER);
+    const std::string announced = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(announced.find("tesra: folder '" + std::filesystem::canonical(dataDirectory_).string() +
+                             "' is writable by other users"),
+              std::string::npos)
+        << announced;
+    ::chmod(dataDirectory_.c_str(), 01777);
+    EXPECT_EQ(open("main.tdb", handle), TESRA_OK) << "a sticky folder, like /tmp, is safe";
+    ::chmod(dataDirectory_.c_str(), 0700);
+    ::chmod(directory_.path().c_str(), 0720);
+    EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_UNSAFE_FOLDER) << "a folder above the data folder counts too";
+    ::chmod(directory_.path().c_str(), 0700);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(dataDirectory_.c_str(), 12345, 12345), 0);
+        EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_UNSAFE_FOLDER) << "owned by another user";
+        ASSERT_EQ(::chown(dataDirectory_.c_str(), 0, 0), 0);
+    }
+    EXPECT_EQ(open("main.tdb", handle), TESRA_OK);
 }
 
 TEST_F(DatabaseOpenTest, NetPathIsTheFileNameForLocalFilesAndNeverOverflows) {

@@ -5,7 +5,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "environment/atomic_file.h"
+#include "status/store_error.h"
 #include "store_fixture.h"
 
 namespace {
@@ -42,6 +45,21 @@ TEST(AtomicFileTest, FileReachesTheDiskBeforeItsNameAndTheFolderAfter) {
     EXPECT_EQ(g_synced[1], folder);
     EXPECT_EQ(readFile(folder + "/tesra.ini"), "Directory=data\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "no temporary file is left";
+}
+
+// setup makes its folders so: each one's name reaches the disk with the folder above.
+TEST(AtomicFileTest, APrivateFolderIsFlushedIntoTheFolderAboveIt) {
+    TemporaryDirectory directory;
+    const std::string folder = std::filesystem::canonical(directory.path()).string();
+    const mode_t previous = ::umask(0);
+    g_synced.clear();
+    g_recordingSyncs = true;
+    makePrivateFolder(folder + "/store");
+    g_recordingSyncs = false;
+    ::umask(previous);
+    EXPECT_EQ(g_synced, std::vector<std::string>{folder});
+    EXPECT_EQ(std::filesystem::status(folder + "/store").permissions(), std::filesystem::perms::owner_all);
+    EXPECT_THROW(makePrivateFolder(folder + "/store"), StoreError) << "an existing folder is not taken over";
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <future>
 
+#include "database/sqlite_handle.h"
 #include "status/status_codes.h"
 #include "store_fixture.h"
 
@@ -146,6 +147,24 @@ TEST_F(ConfigTest, SecondInitRereadsTheIniAndKeepsOpenDatabases) {
     EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_OK);
     storeTerm();
     EXPECT_EQ(storeCloseDatabase(handle), TESRA_ERR_NOT_STARTED) << "one storeTerm shuts down";
+}
+
+// LockTimeout sets how long a call waits for another connection's write
+// lock: with 0 a poll fails at once instead of after the default 10 s.
+TEST_F(ConfigTest, LockTimeoutSetsTheWaitForAnotherWritersLock) {
+    for (const char *bad : {"LockTimeout=soon\n", "LockTimeout=-1\n", "LockTimeout=3600001\n"}) {
+        writeIni(bad);
+        EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_BAD_SETTING) << bad;
+    }
+    writeIni("LockTimeout=0\n");
+    start();
+    StoreHandle handle = openMain();
+    SqliteConnection other(databasePath_, SQLITE_OPEN_READWRITE);
+    WriteTransaction held(other);
+    auto poll = std::async(std::launch::async, [&] { return searchAll(handle, beginning()).status; });
+    ASSERT_EQ(poll.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "waited 5 s for a poll that should not wait for the lock at all";
+    EXPECT_EQ(poll.get(), TESRA_ERR_DATABASE_LOCKED);
 }
 
 }  // namespace
