@@ -9,6 +9,8 @@
 #include "database/database.h"
 #include "environment/store_clock.h"
 #include "identity/id_file.h"
+#include "status/status_codes.h"
+#include "status/store_error.h"
 
 namespace tesra::testing {
 
@@ -117,6 +119,15 @@ void OpenDatabaseFixture::SetUp() {
     start();
     handle_ = openMain();
     writer_ = Database::open(databasePath_);
+}
+
+StoreStatus statusOf(const std::function<void()> &action) {
+    try {
+        action();
+        return TESRA_OK;
+    } catch (const StoreError &error) {
+        return error.status();
+    }
 }
 
 }  // namespace tesra::testing

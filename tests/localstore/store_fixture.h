@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,9 @@ public:
 private:
     std::string path_;
 };
+
+// The status a store action failed with, or TESRA_OK.
+StoreStatus statusOf(const std::function<void()> &action);
 
 // Sets (or with nullopt, unsets) an environment variable for a scope.
 class ScopedEnvironment {

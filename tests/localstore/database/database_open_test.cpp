@@ -341,15 +341,6 @@ protected:
         if (mounted_) ::umount2(dataDirectory_.c_str(), MNT_DETACH);
     }
 
-    StoreStatus statusOf(const std::function<void()> &action) {
-        try {
-            action();
-            return TESRA_OK;
-        } catch (const StoreError &error) {
-            return error.status();
-        }
-    }
-
     bool mounted_ = false;
 };
 

@@ -59,15 +59,6 @@ TEST_F(SearchClockTest, ClockOffsetVariableIsReadAtEachCall) {
     EXPECT_EQ(after.stamp, kStart + 360000) << "held at the last until despite the clock an hour behind";
 }
 
-StoreStatus statusOf(const std::function<void()> &action) {
-    try {
-        action();
-        return TESRA_OK;
-    } catch (const StoreError &error) {
-        return error.status();
-    }
-}
-
 // A clock at the end records nothing; times a clock far ahead left behind
 // are moved back by repairTimes, and checkpoints from before resynchronise.
 TEST_F(SearchClockTest, AClockAtTheEndRecordsNothingAndRepairMovesTimesBack) {
