@@ -44,42 +44,13 @@ if ! runs_32bit; then
   runs_32bit || { echo "32-bit x86 programs still do not run" >&2; exit 1; }
 fi
 
-# Wine's server can die while the prefix is being made under emulation; its
-# clients (wineboot and the processes it started) then wait in pipe reads for
-# ever. So each attempt is watched: its processes carry a marker in their
-# environment, a dead server (clients but no server for server_grace seconds)
-# or an attempt longer than attempt_seconds ends them all, and the prefix is
-# made again from scratch.
+# Each attempt at making a prefix is watched (scripts/wine-watch.sh): a dead
+# server or an attempt longer than attempt_seconds ends its processes, and
+# the prefix is made again from scratch.
+# shellcheck source=scripts/wine-watch.sh
+source scripts/wine-watch.sh
 attempt_seconds=${VRXCHDET_WINE_ATTEMPT_SECONDS:-240}
-server_grace=10
 attempts=3
-
-# The processes of the attempt with the given marker.
-attempt_pids() {
-  grep -lzx "VRXCHDET_WINE_ATTEMPT=$1" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 || true
-}
-
-# The program names of the given processes (under qemu, the emulated program's).
-process_names() {
-  local pid words
-  for pid in "$@"; do
-    # Skips the emulator, Wine's preloader and loader, and options, to the program.
-    words=$(tr '\0' '\n' 2>/dev/null < "/proc/$pid/cmdline" | grep -vE '^-|qemu|preloader$|/wine(64)?$' | head -n 1) || true
-    [ -z "$words" ] || printf '%s ' "$(basename "${words//\\//}")"
-  done
-}
-
-end_attempt() {
-  local marker=$1 pids round
-  for _ in 1 2 3 4 5 6 7 8 9 10; do
-    pids=$(attempt_pids "$marker")
-    [ -z "$pids" ] && return 0
-    # shellcheck disable=SC2086
-    kill -9 $pids 2>/dev/null || true
-    sleep 1
-  done
-  echo "processes of the attempt still there after 10 s: $(attempt_pids "$marker")" >&2
-}
 
 prefix_complete() {
   [ -f "$WINEPREFIX/drive_c/windows/system32/kernel32.dll" ] && [ -f "$WINEPREFIX/system.reg" ]
@@ -88,43 +59,17 @@ prefix_complete() {
 # One attempt at making the prefix: wineboot --init, then every process it
 # started, the server included, until they have all ended.
 boot_prefix() {
-  local marker="$$-$1-$RANDOM" start elapsed pids names boot serverless=0 reported=0
+  local marker="$$-$1-$RANDOM" boot
   VRXCHDET_WINE_ATTEMPT=$marker "$wine_loader" wineboot --init &
   boot=$!
-  start=$(date +%s)
-  while :; do
-    sleep 1
-    elapsed=$(($(date +%s) - start))
-    pids=$(attempt_pids "$marker")
-    [ -z "$pids" ] && ! kill -0 "$boot" 2>/dev/null && break
-    # shellcheck disable=SC2086
-    names=$(process_names $pids)
-    if [[ " $names" == *" wineserver"* ]]; then
-      serverless=0
-    else
-      serverless=$((serverless + 1))
-    fi
-    if [ "$serverless" -ge "$server_grace" ]; then
-      echo "Wine's server is gone while these wait for it: $names; ending them" >&2
-      end_attempt "$marker"
-      wait "$boot" 2>/dev/null || true
-      # Leftovers after a wineboot that finished do no harm to a complete prefix.
-      prefix_complete
-      return
-    fi
-    if [ "$elapsed" -ge "$attempt_seconds" ]; then
-      echo "the Wine prefix was not made within $attempt_seconds s; still running: $names; ending them" >&2
-      end_attempt "$marker"
-      wait "$boot" 2>/dev/null || true
-      return 1
-    fi
-    if [ $((elapsed - reported)) -ge 15 ]; then
-      echo "  waiting ${elapsed} s for wineboot --init and what it started to end: $names"
-      reported=$elapsed
-    fi
-  done
-  wait "$boot" || echo "wineboot --init ended with status $?" >&2
-  prefix_complete
+  watch_attempt "$marker" "$boot" "$attempt_seconds" "wineboot --init and what it started" all
+  case $watch_outcome in
+    # Leftovers after a wineboot that finished do no harm to a complete prefix.
+    serverless) prefix_complete ;;
+    timeout) return 1 ;;
+    *) [ "$watch_status" -eq 0 ] || echo "wineboot --init ended with status $watch_status" >&2
+       prefix_complete ;;
+  esac
 }
 
 make_prefix() {
