@@ -2,11 +2,14 @@ package com.kestrum.orlo.connector.bench;
 
 import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
 import java.io.PrintStream;
+import java.lang.management.ManagementFactory;
+import java.lang.management.ThreadMXBean;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.Arrays;
 import java.util.Vector;
+import java.util.function.ToLongFunction;
 import java.util.regex.Pattern;
 
 /**
@@ -18,12 +21,17 @@ import java.util.regex.Pattern;
  * is where the trace goes. The limit's trace goes to a growing file of its own; during the warm-up,
  * the trace of one query of each goes to a new file and the two are compared byte for byte.
  *
+ * <p>The ratios are also given on the calling thread's CPU time, which all the work of a query but
+ * the kernel's writing back of the trace is counted in: on a machine busy with other work, they
+ * vary less than those of the elapsed time.
+ *
  * <p>Arguments: PASSWORD ROUNDS PIPE LIMIT_TRACE RECORDS... ; PIPE is a named pipe that another
  * process drains, LIMIT_TRACE an existing file; the database of N records is records-N.tdb of the
  * store that TESRA_INI configures.
  */
 public final class BridgeBench {
     private static final PrintStream report = System.err;
+    private static final ThreadMXBean threads = ManagementFactory.getThreadMXBean();
     private static final String END_LINE = "\nstrEndDate: ";
     private static final Pattern END_TEXT = Pattern.compile("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d0");
 
@@ -47,13 +55,17 @@ public final class BridgeBench {
         double ratio = 0;
         double limitRatio = 0;
         double bridgeRate = 0;
+        StringBuilder cpuRatios = new StringBuilder();
         for (int i = 4; i < args.length; ++i) {
             int records = Integer.parseInt(args[i]);
             // Smaller databases get more rounds: their queries are short and noisier.
             int roundsFor = Math.max(rounds, (int) Math.min(41, 2_000_000L / records));
             Measurement[][] runs = measure(records, "records-" + records + ".tdb", password, roundsFor, pipe, devNull,
                     limitTrace);
-            double[] seconds = Arrays.stream(runs).mapToDouble(BridgeBench::medianSeconds).toArray();
+            double[] seconds = Arrays.stream(runs).mapToDouble(run -> medianSeconds(run, Measurement::nanos)).toArray();
+            double[] cpu = Arrays.stream(runs).mapToDouble(run -> medianSeconds(run, Measurement::cpuNanos)).toArray();
+            cpuRatios.append(String.format("%9d %8.3f %8.3f %8.3f %8.3f%n", records, cpu[0] / cpu[3], cpu[1] / cpu[3],
+                    cpu[2] / cpu[3], cpu[0] / cpu[4]));
             double floorSeconds = seconds[3];
             ratio = seconds[0] / floorSeconds;
             limitRatio = seconds[0] / seconds[4];
@@ -63,6 +75,8 @@ public final class BridgeBench {
                     records / seconds[4], ratio, seconds[1] / floorSeconds, seconds[2] / floorSeconds, limitRatio,
                     heapSpan(runs[0]), heapSpan(runs[3]));
         }
+        report.printf("the same ratios on the calling thread's CPU time:%n%9s %8s %8s %8s %8s%n%9s %8s %8s %8s %8s%n%s",
+                "records", "file/", "pipe/", "null/", "file/", "", "floor", "floor", "floor", "limit", cpuRatios);
         report.printf("bridge_over_floor=%.3f bridge_over_limit=%.3f entries_per_s=%.0f%n", ratio, limitRatio,
                 bridgeRate);
     }
@@ -155,18 +169,20 @@ public final class BridgeBench {
     private static Measurement timed(int expected, Query query) throws Exception {
         System.gc(); // the previous result's garbage is collected outside the timed span
         long heapBefore = FloorSearch.nativeHeapInUse();
+        long cpuStart = threads.getCurrentThreadCpuTime();
         long start = System.nanoTime();
         Vector<String> entries = query.run();
         long nanos = System.nanoTime() - start;
+        long cpuNanos = threads.getCurrentThreadCpuTime() - cpuStart;
         long heapAfter = FloorSearch.nativeHeapInUse();
         if (entries.size() != expected) {
             throw new IllegalStateException("expected " + expected + " entries, got " + entries.size());
         }
-        return new Measurement(nanos, heapBefore, heapAfter);
+        return new Measurement(nanos, cpuNanos, heapBefore, heapAfter);
     }
 
-    private static double medianSeconds(Measurement[] runs) {
-        long[] nanos = Arrays.stream(runs).mapToLong(Measurement::nanos).sorted().toArray();
+    private static double medianSeconds(Measurement[] runs, ToLongFunction<Measurement> time) {
+        long[] nanos = Arrays.stream(runs).mapToLong(time).sorted().toArray();
         int middle = nanos.length / 2;
         double median = nanos.length % 2 == 1 ? nanos[middle] : (nanos[middle - 1] + nanos[middle]) / 2.0;
         return median / 1e9;
