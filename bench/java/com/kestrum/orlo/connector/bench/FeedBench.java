@@ -23,7 +23,7 @@ import java.util.logging.Logger;
  * new checkpoint and polls once without committing, outside the timed span, so that the timed poll
  * lists every record from the store's warm cache, as the bridge's benchmark does. The ratio is also
  * given on the calling thread's CPU time, which varies less on a busy machine but leaves out the
- * commit's waits for the disk.
+ * commit's waits for the disk; the commit's own time is given apart.
  *
  * <p>Arguments: PASSWORD ROUNDS FOLDER RECORDS... ; FOLDER holds the checkpoint files; the database
  * of N records is records-N.tdb of the store that TESRA_INI configures.
@@ -38,15 +38,20 @@ public final class FeedBench {
 
     private FeedBench() {}
 
-    /** One timed query, the calling thread's CPU time in it, and the heap its result held, in bytes. */
+    /**
+     * One timed query, the calling thread's CPU time in it, the part of its time a commit took, and
+     * the heap its result held, in bytes.
+     */
     private static final class Run {
         final long nanos;
         final long cpuNanos;
+        final long commitNanos;
         final long heldBytes;
 
-        Run(long nanos, long cpuNanos, long heldBytes) {
+        Run(long nanos, long cpuNanos, long commitNanos, long heldBytes) {
             this.nanos = nanos;
             this.cpuNanos = cpuNanos;
+            this.commitNanos = commitNanos;
             this.heldBytes = heldBytes;
         }
     }
@@ -60,10 +65,10 @@ public final class FeedBench {
         String password = args[0];
         int rounds = Integer.parseInt(args[1]);
         Path folder = Path.of(args[2]);
-        report.printf("%9s %14s %14s %8s %8s %14s %14s%n", "records", "raw", "feed poll+", "feed/", "feed/",
-                "feed batch", "raw Vector");
-        report.printf("%9s %14s %14s %8s %8s %14s %14s%n", "", "entries/s", "commit/s", "raw", "raw CPU", "B/entry",
-                "B/entry");
+        report.printf("%9s %14s %14s %8s %8s %9s %14s %14s%n", "records", "raw", "feed poll+", "feed/", "feed/",
+                "commit", "feed batch", "raw Vector");
+        report.printf("%9s %14s %14s %8s %8s %9s %14s %14s%n", "", "entries/s", "commit/s", "raw", "raw CPU", "ms",
+                "B/entry", "B/entry");
         double ratio = 0;
         double cpuRatio = 0;
         double batchBytes = 0;
@@ -81,12 +86,14 @@ public final class FeedBench {
             }
             long[][] nanos = new long[queries.length][roundsFor];
             long[][] cpuNanos = new long[queries.length][roundsFor];
+            long[] commitNanos = new long[roundsFor];
             for (int round = 0; round < roundsFor; ++round) {
                 for (int k = 0; k < queries.length; ++k) {
                     int which = (round + k) % queries.length;
                     Run run = queries[which].run(false);
                     nanos[which][round] = run.nanos;
                     cpuNanos[which][round] = run.cpuNanos;
+                    commitNanos[round] += run.commitNanos;
                 }
             }
             double rawSeconds = medianSeconds(nanos[0]);
@@ -94,8 +101,9 @@ public final class FeedBench {
             ratio = feedSeconds / rawSeconds;
             cpuRatio = medianSeconds(cpuNanos[1]) / medianSeconds(cpuNanos[0]);
             batchBytes = (double) held[1] / records;
-            report.printf("%9d %14.0f %14.0f %8.3f %8.3f %14.1f %14.1f%n", records, records / rawSeconds,
-                    records / feedSeconds, ratio, cpuRatio, batchBytes, (double) held[0] / records);
+            report.printf("%9d %14.0f %14.0f %8.3f %8.3f %9.1f %14.1f %14.1f%n", records, records / rawSeconds,
+                    records / feedSeconds, ratio, cpuRatio, medianSeconds(commitNanos) * 1e3, batchBytes,
+                    (double) held[0] / records);
         }
         report.printf("feed_over_raw=%.3f feed_over_raw_cpu=%.3f feed_batch_bytes_per_entry=%.1f%n", ratio, cpuRatio,
                 batchBytes);
@@ -120,7 +128,7 @@ public final class FeedBench {
                 entries = null;
                 held -= heapAfterCollection();
             }
-            return new Run(nanos, cpuNanos, held);
+            return new Run(nanos, cpuNanos, 0, held);
         } finally {
             connector.termTesra();
         }
@@ -137,8 +145,10 @@ public final class FeedBench {
             long cpuStart = threads.getCurrentThreadCpuTime();
             long start = System.nanoTime();
             ChangeBatch batch = feed.poll();
+            long committing = System.nanoTime();
             feed.commit(batch);
             long nanos = System.nanoTime() - start;
+            long commitNanos = System.nanoTime() - committing;
             long cpuNanos = threads.getCurrentThreadCpuTime() - cpuStart;
             requireSize(records, batch.changes());
             long held = 0;
@@ -149,7 +159,7 @@ public final class FeedBench {
                 feed.close(); // the feed holds its last batch until it is closed
                 held -= heapAfterCollection();
             }
-            return new Run(nanos, cpuNanos, held);
+            return new Run(nanos, cpuNanos, commitNanos, held);
         } finally {
             feed.close();
             Files.deleteIfExists(checkpoint);
