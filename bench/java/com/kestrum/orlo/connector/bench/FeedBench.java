@@ -19,11 +19,12 @@ import java.util.logging.Logger;
  * Times the change feed's first poll and its commit, over every record of a database, against the
  * raw getModifiedTesra(null, ...) on the same database, interleaved, after a warm-up, and prints the
  * medians on standard error (standard output carries the bridge's trace). It also prints the Java
- * heap that a batch and a raw result hold per entry. Each round opens the database afresh with a
- * new checkpoint and polls once without committing, outside the timed span, so that the timed poll
- * lists every record from the store's warm cache, as the bridge's benchmark does. The ratio is also
- * given on the calling thread's CPU time, which varies less on a busy machine but leaves out the
- * commit's waits for the disk; the commit's own time is given apart.
+ * heap that a batch and a raw result hold per entry, weighed after each timed query. Each round
+ * opens the database afresh with a new checkpoint and polls once without committing, outside the
+ * timed span, so that the timed poll lists every record from the store's warm cache, as the
+ * bridge's benchmark does. The ratio is also given on the calling thread's CPU time, which varies
+ * less on a busy machine but leaves out the commit's waits for the disk; the commit's own time is
+ * given apart.
  *
  * <p>Arguments: PASSWORD ROUNDS FOLDER RECORDS... ; FOLDER holds the checkpoint files; the database
  * of N records is records-N.tdb of the store that TESRA_INI configures.
@@ -80,17 +81,18 @@ public final class FeedBench {
             Query feed = weigh -> feedQuery(database, password, folder.resolve("feed-" + records + ".checkpoint"),
                     records, weigh);
             Query[] queries = {raw, feed};
-            long[] held = new long[queries.length];
-            for (int k = 0; k < queries.length; ++k) {
-                held[k] = queries[k].run(true).heldBytes; // the warm-up weighs what a result holds
+            for (Query query : queries) {
+                query.run(false);
             }
+            long[][] held = new long[queries.length][roundsFor];
             long[][] nanos = new long[queries.length][roundsFor];
             long[][] cpuNanos = new long[queries.length][roundsFor];
             long[] commitNanos = new long[roundsFor];
             for (int round = 0; round < roundsFor; ++round) {
                 for (int k = 0; k < queries.length; ++k) {
                     int which = (round + k) % queries.length;
-                    Run run = queries[which].run(false);
+                    Run run = queries[which].run(true);
+                    held[which][round] = run.heldBytes;
                     nanos[which][round] = run.nanos;
                     cpuNanos[which][round] = run.cpuNanos;
                     commitNanos[round] += run.commitNanos;
@@ -100,10 +102,10 @@ public final class FeedBench {
             double feedSeconds = medianSeconds(nanos[1]);
             ratio = feedSeconds / rawSeconds;
             cpuRatio = medianSeconds(cpuNanos[1]) / medianSeconds(cpuNanos[0]);
-            batchBytes = (double) held[1] / records;
+            batchBytes = median(held[1]) / records;
             report.printf("%9d %14.0f %14.0f %8.3f %8.3f %9.1f %14.1f %14.1f%n", records, records / rawSeconds,
                     records / feedSeconds, ratio, cpuRatio, medianSeconds(commitNanos) * 1e3, batchBytes,
-                    (double) held[0] / records);
+                    median(held[0]) / records);
         }
         report.printf("feed_over_raw=%.3f feed_over_raw_cpu=%.3f feed_batch_bytes_per_entry=%.1f%n", ratio, cpuRatio,
                 batchBytes);
@@ -179,10 +181,13 @@ public final class FeedBench {
     }
 
     private static double medianSeconds(long[] nanos) {
-        long[] sorted = nanos.clone();
+        return median(nanos) / 1e9;
+    }
+
+    private static double median(long[] values) {
+        long[] sorted = values.clone();
         Arrays.sort(sorted);
         int middle = sorted.length / 2;
-        double median = sorted.length % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2.0;
-        return median / 1e9;
+        return sorted.length % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2.0;
     }
 }
