@@ -100,8 +100,8 @@ StoreStatus addTracedEntry(void *context, const ChangeMatch *match, void *)
 
 #define QUERY_SYMBOL "Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_getModifiedTesra()\n"
 
-// The end text as the bridge writes it: the store's text of the until time in
-// ISO form, a full stop, its hundredths and a 0.
+// The end text as the bridge writes it: the store's text of the until time,
+// under the bridge's ISO settings, a full stop, its hundredths and a 0.
 void traceEndText(const StoreTimestamp *until)
 {
     RegionalSettings settings;
@@ -198,7 +198,10 @@ JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_searchT
     StoreTimestamp until = {{0, 0}};
     StoreStatus status = storeSearch((StoreHandle)handle, 0, nullptr, SEARCH_FLAGS, ALL_RECORD_CLASSES, &everything,
                                      addTracedEntry, &context, &until);
-    if (status != 0 && !env->ExceptionCheck()) {
+    if (env->ExceptionCheck()) {
+        return;
+    }
+    if (status != 0) {
         throwStoreFailure(env, "storeSearch", status);
         return;
     }
