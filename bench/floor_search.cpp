@@ -111,9 +111,10 @@ void traceEndText(const StoreTimestamp *until)
     memcpy(settings.timeSeparator, ":", 2);
     char line[16 + STORE_STAMP_TEXT_MAX + 8] = "strEndDate: ";
     const size_t label = strlen(line);
+    const uint16_t stampTextMax = STORE_STAMP_TEXT_MAX;
     uint16_t length = 0;
-    storeStampToText(&settings, nullptr, until, line + label, STORE_STAMP_TEXT_MAX, &length);
-    char *end = line + label + (length < STORE_STAMP_TEXT_MAX ? length : STORE_STAMP_TEXT_MAX);
+    storeStampToText(&settings, nullptr, until, line + label, stampTextMax, &length);
+    char *end = line + label + (length < stampTextMax ? length : stampTextMax);
     unsigned hundredths = storeStampTicks(until) % 100u;
     *end++ = '.';
     *end++ = (char)('0' + hundredths / 10);
