@@ -1,8 +1,10 @@
 // The native side of FloorSearch: a search over the same store, whose callback
-// does only what any bridge must do per record to hand an entry to Java.
+// does only what any bridge must do per record to hand an entry to Java; and
+// the limit, which also writes the trace lines the bridge writes.
 #include <fcntl.h>
 #include <malloc.h>
 #include <stdio.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "com_kestrum_orlo_connector_bench_FloorSearch.h"
@@ -32,6 +34,94 @@ StoreStatus addFixedEntry(void *context, const ChangeMatch *, void *)
     env->CallBooleanMethod(floor->entries, floor->add, entry);
     env->DeleteLocalRef(entry);
     return env->ExceptionCheck() ? STOPPED_BY_JAVA_EXCEPTION : 0;
+}
+
+// The limit's entries are its own, written the cheapest way: a table of digit
+// pairs, one byte of a word per lookup.
+struct HexPairs {
+    char pair[256][2];
+    constexpr HexPairs() : pair()
+    {
+        for (int i = 0; i < 256; ++i) {
+            pair[i][0] = "0123456789ABCDEF"[i >> 4];
+            pair[i][1] = "0123456789ABCDEF"[i & 0xF];
+        }
+    }
+};
+constexpr HexPairs hexPairs;
+
+const char returnDataLabel[] = "returnData: ";
+enum { LABEL_LENGTH = sizeof returnDataLabel - 1, LINE_SIZE = LABEL_LENGTH + 45 + 1 };
+
+char *writeWord(char *out, uint32_t word)
+{
+    memcpy(out, hexPairs.pair[word >> 24], 2);
+    memcpy(out + 2, hexPairs.pair[(word >> 16) & 0xFF], 2);
+    memcpy(out + 4, hexPairs.pair[(word >> 8) & 0xFF], 2);
+    memcpy(out + 6, hexPairs.pair[word & 0xFF], 2);
+    return out + 8;
+}
+
+char *writeNumber(char *out, uint32_t number)
+{
+    int digits = number == 0 ? 1 : (32 - __builtin_clz(number) + 3) / 4;
+    for (int i = digits - 1; i >= 0; --i) {
+        out[i] = "0123456789ABCDEF"[number & 0xF];
+        number >>= 4;
+    }
+    return out + digits;
+}
+
+StoreStatus addTracedEntry(void *context, const ChangeMatch *match, void *)
+{
+    FloorContext *floor = static_cast<FloorContext *>(context);
+    JNIEnv *env = floor->env;
+    char line[LINE_SIZE];
+    memcpy(line, returnDataLabel, LABEL_LENGTH);
+    char *end = writeWord(line + LABEL_LENGTH, match->universalFirst.word[1]);
+    end = writeWord(end, match->universalFirst.word[0]);
+    end = writeWord(end, match->universalSecond.word[1]);
+    end = writeWord(end, match->universalSecond.word[0]);
+    *end++ = ':';
+    end = writeNumber(end, match->recordId);
+    memcpy(end, (match->matchFlags & CHANGE_MATCH_PRESENT) ? ":NOR\n" : ":DEL\n", 5);
+    end += 5;
+    // One write per line, as the bridge must, so that lines of several threads stay whole.
+    fwrite(line, 1, end - line, stdout);
+    end[-1] = '\0';
+    jstring entry = env->NewStringUTF(line + LABEL_LENGTH);
+    if (entry == nullptr) {
+        return STOPPED_BY_JAVA_EXCEPTION;
+    }
+    env->CallBooleanMethod(floor->entries, floor->add, entry);
+    env->DeleteLocalRef(entry);
+    return env->ExceptionCheck() ? STOPPED_BY_JAVA_EXCEPTION : 0;
+}
+
+#define QUERY_SYMBOL "Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_getModifiedTesra()\n"
+
+// The end text as the bridge writes it: the store's text of the until time,
+// under the bridge's ISO settings, a full stop, its hundredths and a 0.
+void traceEndText(const StoreTimestamp *until)
+{
+    RegionalSettings settings;
+    storeReadRegionalSettings(&settings, sizeof settings);
+    settings.flags = 0x019C;
+    memcpy(settings.dateSeparator, "-", 2);
+    memcpy(settings.timeSeparator, ":", 2);
+    char line[16 + STORE_STAMP_TEXT_MAX + 8] = "strEndDate: ";
+    const size_t label = strlen(line);
+    const uint16_t stampTextMax = STORE_STAMP_TEXT_MAX;
+    uint16_t length = 0;
+    storeStampToText(&settings, nullptr, until, line + label, stampTextMax, &length);
+    char *end = line + label + (length < stampTextMax ? length : stampTextMax);
+    unsigned hundredths = storeStampTicks(until) % 100u;
+    *end++ = '.';
+    *end++ = (char)('0' + hundredths / 10);
+    *end++ = (char)('0' + hundredths % 10);
+    *end++ = '0';
+    *end++ = '\n';
+    fwrite(line, 1, end - line, stdout);
 }
 
 void throwIllegalState(JNIEnv *env, const char *message)
@@ -94,6 +184,32 @@ JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_search(
     }
 }
 
+JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_searchTracing(JNIEnv *env, jclass,
+                                                                                       jint handle, jobject entries)
+{
+    fputs(QUERY_SYMBOL "strTimeSince: 0001-01-01 00:00:00\nSince time hundredthsOfSec: 0\n", stdout);
+    jclass vectorClass = env->GetObjectClass(entries);
+    jmethodID add = env->GetMethodID(vectorClass, "add", "(Ljava/lang/Object;)Z");
+    env->DeleteLocalRef(vectorClass);
+    if (add == nullptr) {
+        return;
+    }
+    FloorContext context = {env, entries, add};
+    StoreTimestamp everything = {{0, 0}};
+    StoreTimestamp until = {{0, 0}};
+    StoreStatus status = storeSearch((StoreHandle)handle, 0, nullptr, SEARCH_FLAGS, ALL_RECORD_CLASSES, &everything,
+                                     addTracedEntry, &context, &until);
+    if (env->ExceptionCheck()) {
+        return;
+    }
+    if (status != 0) {
+        throwStoreFailure(env, "storeSearch", status);
+        return;
+    }
+    traceEndText(&until);
+    fputs("End of " QUERY_SYMBOL, stdout);
+}
+
 JNIEXPORT jint JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_openForWriting(JNIEnv *env, jclass,
                                                                                        jstring path)
 {
@@ -107,6 +223,12 @@ JNIEXPORT jint JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_openFor
         throwIllegalState(env, "cannot open a trace target for writing");
     }
     return descriptor;
+}
+
+JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_closeDescriptor(JNIEnv *, jclass,
+                                                                                         jint descriptor)
+{
+    close(descriptor);
 }
 
 JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_pointStandardOutputAt(JNIEnv *env, jclass,

@@ -1,3 +1,5 @@
+#include <string.h>
+
 #include "bridge/trace.h"
 #include "changes/change_entry.h"
 #include "changes/search_context.h"
@@ -12,9 +14,7 @@ StoreStatus onChangeMatch(void *context, const ChangeMatch *match, void *)
 
     // The trace line is built around the entry so that one write puts it out whole.
     char line[LABEL_LENGTH + CHANGE_ENTRY_SIZE];
-    for (size_t i = 0; i < LABEL_LENGTH; ++i) {
-        line[i] = returnDataLabel[i];
-    }
+    memcpy(line, returnDataLabel, LABEL_LENGTH);
     char *entry = line + LABEL_LENGTH;
     size_t entryLength = formatChangeEntry(match, entry);
     entry[entryLength] = '\n';

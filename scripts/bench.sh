@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # make bench: a Release build in its own directory, the benchmark's databases
-# (made once and kept), then one JVM timing the bridge against the floor.
+# (made once and kept), then one JVM timing the bridge against the floor and
+# the limit, and one timing the change feed against the raw query.
 # usage: scripts/bench.sh [BUILD_DIR]        (default build-release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,8 @@ sizes=(10000 100000 1000000)
 password=bench
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVRXCHDET_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench tesra_admin tesra_search_bench
+cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench change_feed tesra_admin \
+  tesra_search_bench
 
 admin="$build/localstore/tesra-admin"
 store="$build/bench/store"
@@ -31,23 +33,35 @@ fi
 
 # The trace goes to a file on disk that grows as the bridge writes, as in a
 # deployment; the bridge is also timed with its trace going to a named pipe
-# that cat drains, and to /dev/null.
+# that cat drains, and to /dev/null. The limit's trace and the feed's go to
+# growing files of their own, which are not read.
 trace="${BENCH_TRACE:-$build/bench/trace.log}"
+limitTrace="$build/bench/limit-trace.log"
+feedTrace="$build/bench/feed-trace.log"
 pipe="$build/bench/trace.pipe"
 report="$build/bench/report.txt"
-rm -f "$trace" "$pipe"
+rm -f "$trace" "$limitTrace" "$feedTrace" "$pipe"
+touch "$limitTrace"
 mkfifo "$pipe"
 cat "$pipe" >/dev/null &
 drain=$!
-trap 'kill "$drain" 2>/dev/null || true; rm -f "$pipe" "$trace"' EXIT
+trap 'kill "$drain" 2>/dev/null || true; rm -f "$pipe" "$trace" "$limitTrace" "$feedTrace"' EXIT
+bench_java() {
+  TESRA_INI="$store/tesra.ini" "${JAVA_HOME:+$JAVA_HOME/bin/}java" -Xms4g -Xmx4g -XX:+UseParallelGC \
+    -XX:+AlwaysPreTouch -Djava.library.path="$build/bridge:$build/bench" -cp "$(cat "$build/bench/classpath.txt")" \
+    "com.kestrum.orlo.connector.bench.$@"
+}
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 echo "running; the bridge's trace goes to $trace, to a pipe and to /dev/null"
-TESRA_INI="$store/tesra.ini" "${JAVA_HOME:+$JAVA_HOME/bin/}java" -Xms4g -Xmx4g -XX:+UseParallelGC -XX:+AlwaysPreTouch \
-  -Djava.library.path="$build/bridge:$build/bench" \
-  -cp "$build/java/connector-classes.jar:$build/bench/bridge-bench.jar" \
-  com.kestrum.orlo.connector.bench.BridgeBench "$password" 7 "$pipe" "${sizes[@]}" \
-  >"$trace" 2>"$report" || { cat "$report"; exit 1; }
-{ echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/^Mem:/ {print $2}') GiB"; cat "$report"; } | tee "$report.tmp"
-mv "$report.tmp" "$report"
+{
+  echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/^Mem:/ {print $2}') GiB"
+  echo "load average (1, 5, 15 min) before: $(load)"
+} >"$report"
+bench_java BridgeBench "$password" 7 "$pipe" "$limitTrace" "${sizes[@]}" >"$trace" 2>>"$report" || { cat "$report"; exit 1; }
+echo "the change feed's poll and commit against the raw query, the trace to a growing file" >>"$report"
+bench_java FeedBench "$password" 7 "$build/bench" "${sizes[@]}" >"$feedTrace" 2>>"$report" || { cat "$report"; exit 1; }
+echo "load average (1, 5, 15 min) after: $(load)" >>"$report"
+cat "$report"
 
 # Every trace line whole and of a known form; then the trace (hundreds of MB) goes.
 lineForms='^((End of )?Java_com_kestrum_orlo_connector_VarnexChangeDetectionConnector_[A-Za-z]+\(\)|returnData: [0-9A-F]{32}:[0-9A-F]{1,8}:(NOR|DEL)|remoteDbName: .*|strTimeSince: .*|Since time hundredthsOfSec: [0-9]+|strEndDate: .*)$'

@@ -4,7 +4,8 @@ import java.util.Vector;
 
 /**
  * The floor of a change query: the same store search as the bridge's, adding a fixed entry of 39
- * characters to the Vector for every record, with no formatting and no trace.
+ * characters to the Vector for every record, with no formatting and no trace; and the limit, which
+ * adds each record's own entry and writes the bridge's trace lines, byte for byte.
  */
 final class FloorSearch {
     static {
@@ -21,8 +22,16 @@ final class FloorSearch {
     /** Adds one entry per record changed since the beginning. */
     static native void search(int handle, Vector<String> entries);
 
+    /**
+     * Adds each record's entry, changed since the beginning, and writes the lines the bridge's trace
+     * of that query holds to standard output, each line in one write.
+     */
+    static native void searchTracing(int handle, Vector<String> entries);
+
     /** Opens a file, device or named pipe for writing; returns its descriptor. */
     static native int openForWriting(String path);
+
+    static native void closeDescriptor(int descriptor);
 
     /**
      * Points standard output at the descriptor, or back where it was for -1; buffered output is

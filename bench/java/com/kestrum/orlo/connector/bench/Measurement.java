@@ -1,4 +1,7 @@
 package com.kestrum.orlo.connector.bench;
 
-/** One timed query: its duration and the C heap in use just before and just after it. */
-record Measurement(long nanos, long heapBefore, long heapAfter) {}
+/**
+ * One timed query: its duration, the calling thread's CPU time in it, and the C heap in use just
+ * before and just after it.
+ */
+record Measurement(long nanos, long cpuNanos, long heapBefore, long heapAfter) {}

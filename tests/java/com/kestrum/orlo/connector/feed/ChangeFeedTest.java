@@ -200,7 +200,8 @@ class ChangeFeedTest {
         for (String bad : new String[] {"", universalId.substring(1) + ":1:NOR", universalId + "0:1:NOR",
                                         universalId.replace('B', 'G') + ":1:NOR", universalId + "::NOR",
                                         universalId + ":100000000:NOR", universalId + ":-1:NOR", universalId + ":1:MOD",
-                                        universalId + ":1:NOR ", universalId + ":1:NOR:1", universalId + ":1"}) {
+                                        universalId + ":1:NOR ", universalId + ":1:NOR:1", universalId + ":1",
+                                        universalId + ":+1:NOR", universalId + ":\uFF11:NOR", universalId + ":1:del"}) {
             assertThrows(IllegalArgumentException.class, () -> Change.parse(bad), bad);
         }
 
