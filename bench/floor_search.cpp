@@ -165,21 +165,31 @@ JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_closeDa
     storeCloseDatabase((StoreHandle)handle);
 }
 
-JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_search(JNIEnv *env, jclass, jint handle,
-                                                                                jobject entries)
+// Searches every record into the vector through the given callback. False when
+// the vector's add method cannot be found: an exception is then pending.
+static bool searchEverything(JNIEnv *env, jint handle, jobject entries,
+                             StoreStatus (*callback)(void *, const ChangeMatch *, void *), StoreStatus &status,
+                             StoreTimestamp &until)
 {
     jclass vectorClass = env->GetObjectClass(entries);
     jmethodID add = env->GetMethodID(vectorClass, "add", "(Ljava/lang/Object;)Z");
     env->DeleteLocalRef(vectorClass);
     if (add == nullptr) {
-        return;
+        return false;
     }
     FloorContext context = {env, entries, add};
     StoreTimestamp everything = {{0, 0}};
+    status = storeSearch((StoreHandle)handle, 0, nullptr, SEARCH_FLAGS, ALL_RECORD_CLASSES, &everything, callback,
+                         &context, &until);
+    return true;
+}
+
+JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_search(JNIEnv *env, jclass, jint handle,
+                                                                                jobject entries)
+{
+    StoreStatus status = 0;
     StoreTimestamp until = {{0, 0}};
-    StoreStatus status = storeSearch((StoreHandle)handle, 0, nullptr, SEARCH_FLAGS, ALL_RECORD_CLASSES, &everything,
-                                     addFixedEntry, &context, &until);
-    if (status != 0 && !env->ExceptionCheck()) {
+    if (searchEverything(env, handle, entries, addFixedEntry, status, until) && status != 0 && !env->ExceptionCheck()) {
         throwStoreFailure(env, "storeSearch", status);
     }
 }
@@ -188,18 +198,9 @@ JNIEXPORT void JNICALL Java_com_kestrum_orlo_connector_bench_FloorSearch_searchT
                                                                                        jint handle, jobject entries)
 {
     fputs(QUERY_SYMBOL "strTimeSince: 0001-01-01 00:00:00\nSince time hundredthsOfSec: 0\n", stdout);
-    jclass vectorClass = env->GetObjectClass(entries);
-    jmethodID add = env->GetMethodID(vectorClass, "add", "(Ljava/lang/Object;)Z");
-    env->DeleteLocalRef(vectorClass);
-    if (add == nullptr) {
-        return;
-    }
-    FloorContext context = {env, entries, add};
-    StoreTimestamp everything = {{0, 0}};
+    StoreStatus status = 0;
     StoreTimestamp until = {{0, 0}};
-    StoreStatus status = storeSearch((StoreHandle)handle, 0, nullptr, SEARCH_FLAGS, ALL_RECORD_CLASSES, &everything,
-                                     addTracedEntry, &context, &until);
-    if (env->ExceptionCheck()) {
+    if (!searchEverything(env, handle, entries, addTracedEntry, status, until) || env->ExceptionCheck()) {
         return;
     }
     if (status != 0) {
