@@ -60,6 +60,10 @@ class WatcherCrashTest {
         try {
             for (int run = 0; run <= KILLS; ++run) {
                 boolean killed = run < KILLS;
+                if (!killed) {
+                    // The last run starts after the last write, so that its polls see every write.
+                    assertEquals(0, writer.waitFor(), "writer exit status");
+                }
                 String before = checkpointIn(checkpoint);
                 Path report = store.folder.resolve("run-" + run + ".log");
                 Process watcher = startWatcher(checkpoint, report, killed ? 1000 : 3);
@@ -68,8 +72,6 @@ class WatcherCrashTest {
                         awaitLine(watcher, report, "checkpoint", run);
                         Thread.sleep(random.nextInt(1000));
                         watcher.destroyForcibly();
-                    } else {
-                        assertEquals(0, writer.waitFor(), "writer exit status");
                     }
                     int status = watcher.waitFor();
                     assertEquals(killed ? 137 : 0, status, "run " + run + " exit status");
@@ -161,6 +163,10 @@ class WatcherCrashTest {
         try {
             for (int run = 0; run <= KILLS; ++run) {
                 boolean killed = run < KILLS;
+                if (!killed) {
+                    // The last run starts after the last write, so that its polls see every write.
+                    assertEquals(0, writer.waitFor(), "writer exit status");
+                }
                 Path report = store.folder.resolve("consumer-" + run + ".log");
                 Process consumer = startJava(ExactlyOnceConsumer.class.getName(), consumerDatabase.toString(),
                                              killed ? "100000" : "3", "20")
@@ -170,8 +176,6 @@ class WatcherCrashTest {
                         awaitLine(consumer, report, "feed open", run);
                         Thread.sleep(random.nextInt(800));
                         consumer.destroyForcibly();
-                    } else {
-                        assertEquals(0, writer.waitFor(), "writer exit status");
                     }
                     assertTrue(consumer.waitFor(60, TimeUnit.SECONDS), "waited 60 s for consumer run " + run + " to end");
                     assertEquals(killed ? 137 : 0, consumer.exitValue(), "run " + run + " exit status");
