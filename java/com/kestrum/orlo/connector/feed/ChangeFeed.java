@@ -470,6 +470,14 @@ public final class ChangeFeed implements ChangeSource {
                 LOG.log(System.Logger.Level.WARNING, "Cannot release the " + checkpoint, failure);
             }
         }
+        // A closed feed keeps no batch alive; a poll still in flight holds the turn and ends on its own.
+        if (turn.tryLock()) {
+            try {
+                lastPolled = null;
+            } finally {
+                turn.unlock();
+            }
+        }
         unregister();
         LOG.log(System.Logger.Level.INFO, "Change feed closed on {0}", database);
     }
