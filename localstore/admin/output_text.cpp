@@ -24,6 +24,27 @@ size_t utf8SequenceLength(const std::string &text, size_t position) {
     return length;
 }
 
+// Appends the escape of a backslash or control character c, with the given
+// form for those without a letter of their own; false for any other c.
+bool appendEscape(std::string &out, unsigned char c, const char *otherControl) {
+    if (c == '\\') {
+        out += "\\\\";
+    } else if (c == '\n') {
+        out += "\\n";
+    } else if (c == '\r') {
+        out += "\\r";
+    } else if (c == '\t') {
+        out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, otherControl, c);
+        out += escaped;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string jsonString(const std::string &text) {
@@ -36,20 +57,9 @@ std::string jsonString(const std::string &text) {
             ++i;
             continue;
         }
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += static_cast<char>(c);
-        } else if (c == '\n') {
-            json += "\\n";
-        } else if (c == '\r') {
-            json += "\\r";
-        } else if (c == '\t') {
-            json += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            json += escaped;
-        } else {
+        if (c == '"') {
+            json += "\\\"";
+        } else if (!appendEscape(json, c, "\\u%04x")) {
             json.append(text, i, length);
         }
         i += length;
@@ -77,19 +87,7 @@ std::string printableText(const std::string &text) {
     std::string printable;
     for (const char character : text) {
         const auto c = static_cast<unsigned char>(character);
-        if (c == '\\') {
-            printable += "\\\\";
-        } else if (c == '\n') {
-            printable += "\\n";
-        } else if (c == '\r') {
-            printable += "\\r";
-        } else if (c == '\t') {
-            printable += "\\t";
-        } else if (c < 0x20 || c == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            printable += escaped;
-        } else {
+        if (!appendEscape(printable, c, "\\x%02X")) {
             printable += character;
         }
     }

@@ -185,7 +185,7 @@ std::vector<Option> modifyOptions() {
 
 Command addCommand() {
     return {"add",
-            {"DB [--count N] [--class C] [--title T] [--ini PATH]"},
+            {"DB [--count N] [--class C] [--title T] [--ini PATH] [--json]"},
             "Adds records to database DB, in one transaction.",
             "one database name DB",
             1,
@@ -208,7 +208,7 @@ using ModifyAll = std::vector<RecordWrite> (*)(Database &, const std::vector<uin
 
 Command modifyCommand(const char *name, const char *summary, ModifyAll write) {
     return {name,
-            {"DB RECORD_ID... [--ini PATH]", "DB --random N [--seed S] [--ini PATH]"},
+            {"DB RECORD_ID... [--ini PATH] [--json]", "DB --random N [--seed S] [--ini PATH] [--json]"},
             summary,
             "DB and the RECORD_IDs",
             1,
@@ -235,7 +235,7 @@ Command deleteCommand() {
 
 Command listCommand() {
     return {"list",
-            {"DB [--deleted] [--ini PATH]"},
+            {"DB [--deleted] [--ini PATH] [--json]"},
             "Lists the present records of database DB.",
             "one database name DB",
             1,
@@ -251,7 +251,7 @@ Command listCommand() {
 
 Command infoCommand() {
     return {"info",
-            {"DB [--ini PATH]"},
+            {"DB [--ini PATH] [--json]"},
             "Shows the file of database DB, its last search and write times and its purge time.",
             "one database name DB",
             1,
@@ -265,7 +265,7 @@ Command infoCommand() {
 
 Command purgeCommand() {
     return {"purge",
-            {"DB --before \"YYYY-MM-DD HH:MM:SS\" [--ini PATH]"},
+            {"DB --before \"YYYY-MM-DD HH:MM:SS\" [--ini PATH] [--json]"},
             "Removes the deletion records of database DB older than a time.",
             "one database name DB",
             1,
