@@ -5,7 +5,6 @@ import com.kestrum.orlo.connector.feed.ChangeBatch;
 import com.kestrum.orlo.connector.feed.ChangeFeed;
 import com.kestrum.orlo.connector.feed.ChangeFeedException;
 
-import java.io.IOException;
 import java.io.PrintStream;
 import java.nio.file.Path;
 import java.util.Locale;
@@ -25,7 +24,7 @@ public final class ChangeWatcher {
 
     private ChangeWatcher() {}
 
-    public static void main(String[] args) throws IOException, InterruptedException {
+    public static void main(String[] args) throws ChangeFeedException, InterruptedException {
         if (args.length < 3) {
             System.err.println("usage: ChangeWatcher DATABASE PASSWORD CHECKPOINT [POLLS] [INTERVAL_MS] [SERVER]\n"
                                + "Delivery is at least once: a batch reported but not committed before a crash is\n"
@@ -38,7 +37,8 @@ public final class ChangeWatcher {
         String server = args.length > 5 ? args[5] : null;
         ChangeFeed feed;
         try {
-            feed = ChangeFeed.open(server, args[0], args[1], Path.of(args[2]));
+            feed = ChangeFeed.builder().server(server).database(args[0]).password(args[1].toCharArray())
+                .checkpoint(Path.of(args[2])).open();
         } catch (ChangeFeedException failure) {
             REPORT.println("Cannot open " + args[0] + ": " + failure.getMessage());
             System.exit(1);
@@ -52,7 +52,7 @@ public final class ChangeWatcher {
     }
 
     private static void watch(ChangeFeed feed, int polls, long intervalMillis)
-            throws IOException, InterruptedException {
+            throws ChangeFeedException, InterruptedException {
         REPORT.println(feed.committedUntil() == null ? "No checkpoint: the first poll reports every record."
                                                      : "Resuming from the checkpoint " + feed.committedUntil() + ".");
         for (int poll = 1; poll <= polls; ++poll) {

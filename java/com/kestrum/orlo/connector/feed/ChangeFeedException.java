@@ -1,14 +1,32 @@
 package com.kestrum.orlo.connector.feed;
 
+import java.nio.file.Paths;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
 /**
- * A failure of the store, a result of it the feed cannot read, or a checkpoint the feed refuses; nothing
- * was delivered or committed.
+ * A failure of the store, a result of it the feed cannot read, or a checkpoint the feed refuses or cannot
+ * write; nothing was delivered or committed.
+ *
+ * <p>{@link #status()} is the store's status for a store failure, and one of the feed's own statuses
+ * (0x4000 and above, beyond the store's 14-bit range) for the others, so that a consumer can tell them
+ * apart without reading the message.
  */
 public final class ChangeFeedException extends Exception {
+    /** The checkpoint is refused: of another server or database, malformed, in the future, or in use. */
+    public static final int CHECKPOINT_REFUSED = 0x4001;
+    /**
+     * Another feed opened on the same checkpoint since this one did and took it over; the commit is
+     * refused inside the consumer's transaction, which must roll back.
+     */
+    public static final int CHECKPOINT_TAKEN_OVER = 0x4002;
+    /** The checkpoint cannot be read or written (a disk or database failure; the cause tells). */
+    public static final int CHECKPOINT_FAILED = 0x4003;
+    /** The store reported an entry that is not a change entry. */
+    public static final int MALFORMED_ENTRY = 0x4004;
     private static final long serialVersionUID = 1L;
+    // The local store's status for a configuration file it cannot read.
+    private static final int CONFIGURATION_UNREADABLE = 0x0102;
     // The shape of every store failure the native library reports.
     private static final Pattern NATIVE_STATUS = Pattern.compile("^Native call \\S+ failed with error: code (\\d+),");
 
@@ -21,6 +39,11 @@ public final class ChangeFeedException extends Exception {
 
     ChangeFeedException(String message, Throwable cause) {
         this(message, cause, statusIn(message), false, null);
+    }
+
+    /** One of the feed's own failures on the given database. */
+    ChangeFeedException(String message, Throwable cause, int status, String database) {
+        this(message, cause, status, false, database);
     }
 
     /**
@@ -43,15 +66,39 @@ public final class ChangeFeedException extends Exception {
     /** The failure of a native call on the feed's database, with its status, transient or not. */
     static ChangeFeedException ofNative(Exception failure, String database, ChangeFeedOptions options) {
         int status = statusIn(failure.getMessage());
-        return new ChangeFeedException(failure.getMessage(), failure, status,
-                                       options.transientStatuses().contains(status), database);
+        String message = failure.getMessage();
+        if (status == CONFIGURATION_UNREADABLE) {
+            message += "; " + configurationFile(System.getenv("TESRA_INI"));
+        }
+        return new ChangeFeedException(message, failure, status, options.transientStatuses().contains(status), database);
+    }
+
+    /** Which configuration file the store library read: the one TESRA_INI names, else ./tesra.ini. */
+    static String configurationFile(String variable) {
+        if (variable != null && !variable.isEmpty()) {
+            return "the store's configuration file is " + variable + " (named by TESRA_INI)";
+        }
+        return "the store's configuration file is " + Paths.get("tesra.ini").toAbsolutePath()
+               + " (TESRA_INI is not set, so tesra.ini in the working folder)";
+    }
+
+    /** This failure again, naming the database, for a failure raised where the database was not known. */
+    ChangeFeedException on(String database) {
+        if (this.database != null) {
+            return this;
+        }
+        ChangeFeedException named = new ChangeFeedException(super.getMessage(), getCause(), status, transientFailure,
+                                                            database);
+        named.setStackTrace(getStackTrace());
+        return named;
     }
 
     /**
      * The store's status number, read from the native message "Native call NAME failed with error: code N,
-     * 'TEXT'".
+     * 'TEXT'", or one of the feed's own statuses ({@link #CHECKPOINT_REFUSED}, {@link #CHECKPOINT_TAKEN_OVER},
+     * {@link #CHECKPOINT_FAILED}, {@link #MALFORMED_ENTRY}).
      *
-     * @return N, or 0 (the store's success status) when the message does not name a status
+     * @return the status, or 0 (the store's success status) when none applies
      */
     public int status() {
         return status;

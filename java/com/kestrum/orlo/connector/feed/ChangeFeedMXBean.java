@@ -35,7 +35,7 @@ public interface ChangeFeedMXBean {
     long getTotalNumberOfEventsSeen();
 
     /**
-     * The batches committed.
+     * The batches with changes, and the full listings, committed; empty batches are not counted.
      *
      * @return attribute {@code NumberOfCommittedTransactions}
      */
@@ -63,11 +63,34 @@ public interface ChangeFeedMXBean {
     long getNumberOfResyncs();
 
     /**
-     * The message of the last failure.
+     * The polls and commits that failed.
      *
-     * @return attribute {@code LastError}; null when nothing failed
+     * @return attribute {@code NumberOfFailedPolls}
+     */
+    long getNumberOfFailedPolls();
+
+    /**
+     * The failure of the last poll or commit, with its time, cleared by the next poll that succeeds.
+     *
+     * @return attribute {@code LastError}: the time (ISO-8601, UTC), a space and the message; null when the
+     *         last poll succeeded or nothing failed
      */
     String getLastError();
+
+    /**
+     * The message of the most recent failure, kept after later successes.
+     *
+     * @return attribute {@code MostRecentError}; null when nothing failed since open
+     */
+    String getMostRecentError();
+
+    /**
+     * When the most recent failure happened.
+     *
+     * @return attribute {@code MostRecentErrorTime}: milliseconds since 1970-01-01 UTC; -1 when nothing
+     *         failed since open
+     */
+    long getMostRecentErrorTime();
 
     /**
      * The end text of the last committed batch.

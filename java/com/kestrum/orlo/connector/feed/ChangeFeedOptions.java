@@ -7,12 +7,16 @@ import java.util.Objects;
 import java.util.Set;
 
 /**
- * How a {@link ChangeFeed} reads the store's failures, how long a poll may take, where a feed without a
- * checkpoint starts, and the store's time zone. An immutable value: each {@code with} method returns new
- * options.
+ * How a {@link ChangeFeed} reads the store's failures, how long a poll may take and how often it asks the
+ * store, how often empty batches are written to the checkpoint, where a feed without a checkpoint starts,
+ * and the store's time zone. An immutable value: start from {@link #defaults()}; each {@code with} method
+ * returns new options.
  */
 public final class ChangeFeedOptions {
-    /** The local store's status for a search from before the purge of its deletion records. */
+    /**
+     * The local store's status for a search from before the purge of its deletion records, or from before
+     * the database was created (it was re-created since).
+     */
     public static final int RESYNCHRONISE = 0x0141;
     /** The local store's status for a database that stayed locked by another process. */
     public static final int DATABASE_LOCKED = 0x0150;
@@ -37,66 +41,107 @@ public final class ChangeFeedOptions {
         END_TEXT
     }
 
+    /** The default {@link #pollInterval()}: 1 second. */
+    public static final Duration DEFAULT_POLL_INTERVAL = Duration.ofSeconds(1);
+    /** The default {@link #emptyCommitInterval()}: 5 seconds. */
+    public static final Duration DEFAULT_EMPTY_COMMIT_INTERVAL = Duration.ofSeconds(5);
+
     private final Set<Integer> resyncStatuses;
     private final Set<Integer> transientStatuses;
     private final int retries;
     private final Duration firstBackoff;
     private final Duration maxBackoff;
     private final Duration pollTimeout;
+    private final Duration pollInterval;
+    private final Duration emptyCommitInterval;
     private final ZoneId storeZone;
     private final Start start;
     private final String startEndText;
 
-    /**
-     * Checks the values and copies the sets; the other options take their defaults.
-     *
-     * @param resyncStatuses    statuses meaning the history since the committed end text is gone: the feed
-     *                          answers them with a full listing from the beginning
-     * @param transientStatuses statuses worth trying again: the feed retries them with exponential backoff
-     * @param retries           how many times a query is tried again before its failure is thrown
-     * @param firstBackoff      the pause before the first retry; each further pause doubles
-     * @param maxBackoff        the longest pause
-     * @throws IllegalArgumentException for a negative retry count or pause, or a first pause longer than
-     *                                  the longest
-     */
-    public ChangeFeedOptions(Set<Integer> resyncStatuses, Set<Integer> transientStatuses, int retries,
-                             Duration firstBackoff, Duration maxBackoff) {
-        this(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff, DEFAULT_POLL_TIMEOUT,
-             ZoneOffset.UTC, Start.BEGINNING, null);
-    }
-
-    private ChangeFeedOptions(Set<Integer> resyncStatuses, Set<Integer> transientStatuses, int retries,
-                              Duration firstBackoff, Duration maxBackoff, Duration pollTimeout, ZoneId storeZone,
-                              Start start, String startEndText) {
-        this.resyncStatuses = Set.copyOf(resyncStatuses);
-        this.transientStatuses = Set.copyOf(transientStatuses);
-        this.firstBackoff = Objects.requireNonNull(firstBackoff, "firstBackoff");
-        this.maxBackoff = Objects.requireNonNull(maxBackoff, "maxBackoff");
+    private ChangeFeedOptions(Draft draft) {
+        this.resyncStatuses = Set.copyOf(draft.resyncStatuses);
+        this.transientStatuses = Set.copyOf(draft.transientStatuses);
+        this.firstBackoff = Objects.requireNonNull(draft.firstBackoff, "firstBackoff");
+        this.maxBackoff = Objects.requireNonNull(draft.maxBackoff, "maxBackoff");
+        this.retries = draft.retries;
         if (retries < 0 || firstBackoff.isNegative() || firstBackoff.compareTo(maxBackoff) > 0) {
             throw new IllegalArgumentException("Retries and pauses must not be negative, and the first pause not "
                                                + "longer than the longest: " + retries + ", " + firstBackoff
                                                + ", " + maxBackoff);
         }
-        this.retries = retries;
-        this.pollTimeout = Objects.requireNonNull(pollTimeout, "pollTimeout");
-        if (pollTimeout.isNegative() || pollTimeout.isZero()) {
-            throw new IllegalArgumentException("A poll timeout must be positive, not " + pollTimeout);
+        this.pollTimeout = positive(draft.pollTimeout, "poll timeout");
+        this.pollInterval = positive(draft.pollInterval, "poll interval");
+        this.emptyCommitInterval = Objects.requireNonNull(draft.emptyCommitInterval, "emptyCommitInterval");
+        if (emptyCommitInterval.isNegative()) {
+            throw new IllegalArgumentException("The empty commit interval must not be negative: " + emptyCommitInterval);
         }
-        this.storeZone = Objects.requireNonNull(storeZone, "storeZone");
-        this.start = Objects.requireNonNull(start, "start");
-        this.startEndText = startEndText;
+        this.storeZone = Objects.requireNonNull(draft.storeZone, "storeZone");
+        this.start = Objects.requireNonNull(draft.start, "start");
+        this.startEndText = draft.startEndText;
+    }
+
+    private static Duration positive(Duration value, String what) {
+        Objects.requireNonNull(value, what);
+        if (value.isNegative() || value.isZero()) {
+            throw new IllegalArgumentException("A " + what + " must be positive, not " + value);
+        }
+        return value;
+    }
+
+    /** The values of options being made from others. */
+    private static final class Draft {
+        Set<Integer> resyncStatuses;
+        Set<Integer> transientStatuses;
+        int retries;
+        Duration firstBackoff;
+        Duration maxBackoff;
+        Duration pollTimeout = DEFAULT_POLL_TIMEOUT;
+        Duration pollInterval = DEFAULT_POLL_INTERVAL;
+        Duration emptyCommitInterval = DEFAULT_EMPTY_COMMIT_INTERVAL;
+        ZoneId storeZone = ZoneOffset.UTC;
+        Start start = Start.BEGINNING;
+        String startEndText;
+
+        Draft() {
+        }
+
+        Draft(ChangeFeedOptions from) {
+            resyncStatuses = from.resyncStatuses;
+            transientStatuses = from.transientStatuses;
+            retries = from.retries;
+            firstBackoff = from.firstBackoff;
+            maxBackoff = from.maxBackoff;
+            pollTimeout = from.pollTimeout;
+            pollInterval = from.pollInterval;
+            emptyCommitInterval = from.emptyCommitInterval;
+            storeZone = from.storeZone;
+            start = from.start;
+            startEndText = from.startEndText;
+        }
+    }
+
+    private ChangeFeedOptions with(java.util.function.Consumer<Draft> change) {
+        Draft draft = new Draft(this);
+        change.accept(draft);
+        return new ChangeFeedOptions(draft);
     }
 
     /**
-     * The local store's statuses: {@link #RESYNCHRONISE} for a purged history, {@link #DATABASE_LOCKED}
-     * retried 5 times after pauses of 0.1, 0.2, 0.4, 0.8 and 1.6 seconds, a poll timeout of 30 seconds,
+     * The local store's statuses: {@link #RESYNCHRONISE} for a purged history or a re-created database,
+     * {@link #DATABASE_LOCKED} retried 5 times after pauses of 0.1, 0.2, 0.4, 0.8 and 1.6 seconds, a poll
+     * timeout of 30 seconds, a poll interval of 1 second, empty batches committed at most every 5 seconds,
      * the store's time zone UTC, and a start from the beginning.
      *
      * @return the defaults
      */
     public static ChangeFeedOptions defaults() {
-        return new ChangeFeedOptions(Set.of(RESYNCHRONISE), Set.of(DATABASE_LOCKED), 5, Duration.ofMillis(100),
-                                     Duration.ofSeconds(5));
+        Draft draft = new Draft();
+        draft.resyncStatuses = Set.of(RESYNCHRONISE);
+        draft.transientStatuses = Set.of(DATABASE_LOCKED);
+        draft.retries = 5;
+        draft.firstBackoff = Duration.ofMillis(100);
+        draft.maxBackoff = Duration.ofSeconds(5);
+        return new ChangeFeedOptions(draft);
     }
 
     /**
@@ -106,8 +151,8 @@ public final class ChangeFeedOptions {
      * @return the new options
      */
     public ChangeFeedOptions withResyncStatuses(Integer... statuses) {
-        return new ChangeFeedOptions(Set.of(statuses), transientStatuses, retries, firstBackoff, maxBackoff,
-                                     pollTimeout, storeZone, start, startEndText);
+        Set<Integer> set = Set.of(statuses);
+        return with(draft -> draft.resyncStatuses = set);
     }
 
     /**
@@ -117,8 +162,8 @@ public final class ChangeFeedOptions {
      * @return the new options
      */
     public ChangeFeedOptions withTransientStatuses(Integer... statuses) {
-        return new ChangeFeedOptions(resyncStatuses, Set.of(statuses), retries, firstBackoff, maxBackoff,
-                                     pollTimeout, storeZone, start, startEndText);
+        Set<Integer> set = Set.of(statuses);
+        return with(draft -> draft.transientStatuses = set);
     }
 
     /**
@@ -128,10 +173,15 @@ public final class ChangeFeedOptions {
      * @param first      the pause before the first retry
      * @param longest    the longest pause
      * @return the new options
+     * @throws IllegalArgumentException for a negative retry count or pause, or a first pause longer than
+     *                                  the longest
      */
     public ChangeFeedOptions withRetries(int retryLimit, Duration first, Duration longest) {
-        return new ChangeFeedOptions(resyncStatuses, transientStatuses, retryLimit, first, longest, pollTimeout,
-                                     storeZone, start, startEndText);
+        return with(draft -> {
+            draft.retries = retryLimit;
+            draft.firstBackoff = first;
+            draft.maxBackoff = longest;
+        });
     }
 
     /**
@@ -142,8 +192,29 @@ public final class ChangeFeedOptions {
      * @see #pollTimeout()
      */
     public ChangeFeedOptions withPollTimeout(Duration timeout) {
-        return new ChangeFeedOptions(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff, timeout,
-                                     storeZone, start, startEndText);
+        return with(draft -> draft.pollTimeout = timeout);
+    }
+
+    /**
+     * These options with another pause between the store polls of {@link ChangeFeed#poll(Duration)}.
+     *
+     * @param interval the pause after a store poll that brought nothing; positive
+     * @return the new options
+     * @see #pollInterval()
+     */
+    public ChangeFeedOptions withPollInterval(Duration interval) {
+        return with(draft -> draft.pollInterval = interval);
+    }
+
+    /**
+     * These options with another interval between the checkpoint writes of empty batches.
+     *
+     * @param interval the least time between two writes of empty batches; zero writes each
+     * @return the new options
+     * @see #emptyCommitInterval()
+     */
+    public ChangeFeedOptions withEmptyCommitInterval(Duration interval) {
+        return with(draft -> draft.emptyCommitInterval = interval);
     }
 
     /**
@@ -153,8 +224,7 @@ public final class ChangeFeedOptions {
      * @return the new options
      */
     public ChangeFeedOptions withStoreZone(ZoneId zone) {
-        return new ChangeFeedOptions(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff,
-                                     pollTimeout, zone, start, startEndText);
+        return with(draft -> draft.storeZone = zone);
     }
 
     /**
@@ -163,8 +233,7 @@ public final class ChangeFeedOptions {
      * @return the new options
      */
     public ChangeFeedOptions withStartFromBeginning() {
-        return new ChangeFeedOptions(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff,
-                                     pollTimeout, storeZone, Start.BEGINNING, null);
+        return withStart(Start.BEGINNING, null);
     }
 
     /**
@@ -174,8 +243,7 @@ public final class ChangeFeedOptions {
      * @return the new options
      */
     public ChangeFeedOptions withStartFromNow() {
-        return new ChangeFeedOptions(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff,
-                                     pollTimeout, storeZone, Start.NOW, null);
+        return withStart(Start.NOW, null);
     }
 
     /**
@@ -191,8 +259,14 @@ public final class ChangeFeedOptions {
         if (problem != null) {
             throw new IllegalArgumentException(problem);
         }
-        return new ChangeFeedOptions(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff,
-                                     pollTimeout, storeZone, Start.END_TEXT, endText);
+        return withStart(Start.END_TEXT, endText);
+    }
+
+    private ChangeFeedOptions withStart(Start where, String endText) {
+        return with(draft -> {
+            draft.start = where;
+            draft.startEndText = endText;
+        });
     }
 
     /**
@@ -258,6 +332,30 @@ public final class ChangeFeedOptions {
     }
 
     /**
+     * The pause of {@link ChangeFeed#poll(Duration)} between two store polls that brought no changes: it
+     * polls the store, and while the batch is empty and its timeout not over, pauses this long (less at the
+     * end of the timeout) and polls again. {@link ChangeFeed#poll()} does not pause.
+     *
+     * @return the poll interval; 1 second by default
+     */
+    public Duration pollInterval() {
+        return pollInterval;
+    }
+
+    /**
+     * The least time between two checkpoint writes for empty batches. A commit of a batch without changes
+     * moves the feed's position at once but writes the checkpoint only when this long has passed since the
+     * last write (or when nothing was written yet), so an idle consumer does not write a file or a row at
+     * every poll. Nothing is lost by that: no change lies between the end text written and the position.
+     * Batches with changes and full listings are always written.
+     *
+     * @return the interval; 5 seconds by default, zero to write every commit
+     */
+    public Duration emptyCommitInterval() {
+        return emptyCommitInterval;
+    }
+
+    /**
      * The time zone of the store's end texts, used for {@link ChangeBatch#untilInstant()}, the lag, and
      * the check that a checkpoint does not lie in the future.
      *
@@ -303,6 +401,7 @@ public final class ChangeFeedOptions {
         return retries == that.retries && resyncStatuses.equals(that.resyncStatuses)
                && transientStatuses.equals(that.transientStatuses) && firstBackoff.equals(that.firstBackoff)
                && maxBackoff.equals(that.maxBackoff) && pollTimeout.equals(that.pollTimeout)
+               && pollInterval.equals(that.pollInterval) && emptyCommitInterval.equals(that.emptyCommitInterval)
                && storeZone.equals(that.storeZone) && start == that.start
                && Objects.equals(startEndText, that.startEndText);
     }
@@ -310,14 +409,15 @@ public final class ChangeFeedOptions {
     @Override
     public int hashCode() {
         return Objects.hash(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff, pollTimeout,
-                            storeZone, start, startEndText);
+                            pollInterval, emptyCommitInterval, storeZone, start, startEndText);
     }
 
     @Override
     public String toString() {
         return "ChangeFeedOptions[resyncStatuses=" + resyncStatuses + ", transientStatuses=" + transientStatuses
                + ", retries=" + retries + ", firstBackoff=" + firstBackoff + ", maxBackoff=" + maxBackoff
-               + ", pollTimeout=" + pollTimeout + ", storeZone=" + storeZone + ", start=" + start
+               + ", pollTimeout=" + pollTimeout + ", pollInterval=" + pollInterval + ", emptyCommitInterval="
+               + emptyCommitInterval + ", storeZone=" + storeZone + ", start=" + start
                + (startEndText == null ? "" : " " + startEndText) + "]";
     }
 }

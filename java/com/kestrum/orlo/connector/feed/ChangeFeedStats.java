@@ -14,23 +14,32 @@ public final class ChangeFeedStats {
     private final long commits;
     private final long retries;
     private final long resyncs;
+    private final long failedPolls;
     private final Instant lastPoll;
     private final Instant lastCommit;
     private final String lastError;
+    private final Instant lastErrorTime;
+    private final String mostRecentError;
+    private final Instant mostRecentErrorTime;
     private final String committedUntil;
     private final Duration lag;
 
     ChangeFeedStats(boolean open, long polls, long changesSeen, long commits, long retries, long resyncs,
-                    Instant lastPoll, Instant lastCommit, String lastError, String committedUntil, Duration lag) {
+                    long failedPolls, Instant lastPoll, Instant lastCommit, Failure current, Failure mostRecent,
+                    String committedUntil, Duration lag) {
         this.open = open;
         this.polls = polls;
         this.changesSeen = changesSeen;
         this.commits = commits;
         this.retries = retries;
         this.resyncs = resyncs;
+        this.failedPolls = failedPolls;
         this.lastPoll = lastPoll;
         this.lastCommit = lastCommit;
-        this.lastError = lastError;
+        this.lastError = current == null ? null : current.message;
+        this.lastErrorTime = current == null ? null : current.time;
+        this.mostRecentError = mostRecent == null ? null : mostRecent.message;
+        this.mostRecentErrorTime = mostRecent == null ? null : mostRecent.time;
         this.committedUntil = committedUntil;
         this.lag = lag;
     }
@@ -63,7 +72,8 @@ public final class ChangeFeedStats {
     }
 
     /**
-     * The batches committed.
+     * The batches with changes, and the full listings, committed; a commit of an empty batch is not
+     * counted.
      *
      * @return their number since open
      */
@@ -91,6 +101,15 @@ public final class ChangeFeedStats {
     }
 
     /**
+     * The polls and commits that failed (each poll once, however often it retried).
+     *
+     * @return their number since open
+     */
+    public long failedPolls() {
+        return failedPolls;
+    }
+
+    /**
      * When the last poll returned a batch.
      *
      * @return its time, or null before the first
@@ -109,12 +128,40 @@ public final class ChangeFeedStats {
     }
 
     /**
-     * The message of the last failure of a poll or commit, kept after later successes.
+     * The message of the failure of the last poll or commit, cleared by the next poll that succeeds: an
+     * alert on it ends once the feed recovered.
      *
-     * @return the message, or null when nothing failed
+     * @return the message, or null when the last poll succeeded or nothing failed
      */
     public String lastError() {
         return lastError;
+    }
+
+    /**
+     * When the failure of {@link #lastError()} happened.
+     *
+     * @return its time, or null when there is none
+     */
+    public Instant lastErrorTime() {
+        return lastErrorTime;
+    }
+
+    /**
+     * The message of the most recent failure of a poll or commit, kept after later successes.
+     *
+     * @return the message, or null when nothing failed since open
+     */
+    public String mostRecentError() {
+        return mostRecentError;
+    }
+
+    /**
+     * When the most recent failure happened.
+     *
+     * @return its time, or null when nothing failed since open
+     */
+    public Instant mostRecentErrorTime() {
+        return mostRecentErrorTime;
     }
 
     /**
@@ -139,8 +186,20 @@ public final class ChangeFeedStats {
     @Override
     public String toString() {
         return "ChangeFeedStats[open=" + open + ", polls=" + polls + ", changesSeen=" + changesSeen + ", commits="
-               + commits + ", retries=" + retries + ", resyncs=" + resyncs + ", lastPoll=" + lastPoll
-               + ", lastCommit=" + lastCommit + ", lastError=" + lastError + ", committedUntil=" + committedUntil
-               + ", lag=" + lag + "]";
+               + commits + ", retries=" + retries + ", resyncs=" + resyncs + ", failedPolls=" + failedPolls
+               + ", lastPoll=" + lastPoll + ", lastCommit=" + lastCommit + ", lastError=" + lastError + ", lastErrorTime="
+               + lastErrorTime + ", mostRecentError=" + mostRecentError + ", mostRecentErrorTime=" + mostRecentErrorTime
+               + ", committedUntil=" + committedUntil + ", lag=" + lag + "]";
+    }
+
+    /** A failure's message and time. */
+    static final class Failure {
+        final String message;
+        final Instant time;
+
+        Failure(String message, Instant time) {
+            this.message = message;
+            this.time = time;
+        }
     }
 }

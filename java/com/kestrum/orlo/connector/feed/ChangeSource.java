@@ -1,6 +1,6 @@
 package com.kestrum.orlo.connector.feed;
 
-import java.io.IOException;
+import java.time.Duration;
 
 /**
  * What a consumer needs of a {@link ChangeFeed}: poll, commit, close. Write the consumer against this
@@ -9,7 +9,7 @@ import java.io.IOException;
  */
 public interface ChangeSource extends AutoCloseable {
     /**
-     * The changes since the last committed batch.
+     * The changes since the last committed batch, at once.
      *
      * @return the next batch
      * @throws ChangeFeedException  when the store fails
@@ -18,12 +18,30 @@ public interface ChangeSource extends AutoCloseable {
     ChangeBatch poll() throws ChangeFeedException, InterruptedException;
 
     /**
+     * The changes since the last committed batch, waiting up to the timeout for some. This default polls
+     * once and does not wait.
+     *
+     * @param timeout how long to wait for changes
+     * @return the next batch, empty when none came in time
+     * @throws ChangeFeedException  when the store fails
+     * @throws InterruptedException when interrupted while waiting
+     */
+    default ChangeBatch poll(Duration timeout) throws ChangeFeedException, InterruptedException {
+        return poll();
+    }
+
+    /** Makes a {@link #poll(Duration)} that waits return at once; this default does nothing. */
+    default void wakeup() {
+    }
+
+    /**
      * Records that the batch's changes are handled: the next poll starts at its end.
      *
      * @param batch the batch the last poll returned
-     * @throws IOException when the checkpoint cannot be written; the last commit stays in force
+     * @throws ChangeFeedException when the checkpoint cannot be written, or another feed took it over; the
+     *                             last commit stays in force
      */
-    void commit(ChangeBatch batch) throws IOException;
+    void commit(ChangeBatch batch) throws ChangeFeedException;
 
     /**
      * The end text the next poll starts from.

@@ -31,8 +31,9 @@ import java.util.Objects;
  * end=2026-12-09 05:00:00.120
  * </pre>
  * {@code server} is empty for a local database; {@code end} is the end text of the last committed batch,
- * exactly {@code YYYY-MM-DD HH:MM:SS.mmm}. A version-1 file, a bare end text on one line, is read as the
- * end text of whatever database the feed opens, and written as version 2 at the next commit.
+ * exactly {@code YYYY-MM-DD HH:MM:SS.mmm}. A version-1 file, a bare end text on one line (with or without
+ * its line feed, and nothing after it), is read as the end text of whatever database the feed opens, and
+ * written as version 2 at the next commit.
  *
  * <p>A file that is empty, not a regular file (a link, a folder, a FIFO: never opened), larger than
  * {@value #MAX_SIZE} bytes, of another form, or of another server or database, is refused at open with a
@@ -120,7 +121,7 @@ public final class FileCheckpointStore implements CheckpointStore {
         try {
             claim();
         } catch (CheckpointInUseException inUse) {
-            throw new ChangeFeedException(inUse.getMessage(), inUse);
+            throw new ChangeFeedException(inUse.getMessage(), inUse, ChangeFeedException.CHECKPOINT_REFUSED, null);
         }
         removeLeftoverTemporaries();
         BasicFileAttributes attributes;
@@ -137,10 +138,10 @@ public final class FileCheckpointStore implements CheckpointStore {
             throw refused("is empty; delete it to start again from the beginning");
         }
         String[] lines = text.split("\n", -1);
-        if (!text.endsWith("\n") && lines.length == 1) {
+        if (lines.length == 1) {
             lines = new String[] {text, ""};
         }
-        if (lines.length == 2) {
+        if (lines.length == 2 && lines[1].isEmpty()) {
             return endText(lines[0], "its only line");
         }
         if (lines.length != 5 || !lines[4].isEmpty() || !lines[0].equals(HEADER)) {
@@ -288,7 +289,7 @@ public final class FileCheckpointStore implements CheckpointStore {
     }
 
     private ChangeFeedException refused(String what) {
-        return new ChangeFeedException("The " + this + " " + what, null);
+        return new ChangeFeedException("The " + this + " " + what, null, ChangeFeedException.CHECKPOINT_REFUSED, null);
     }
 
     static String describe(String server, String database) {

@@ -30,6 +30,14 @@ import java.util.List;
 import java.util.Set;
 import java.util.Vector;
 import java.util.stream.Collectors;
+import java.sql.Connection;
+import java.sql.DriverManager;
+import java.sql.Statement;
+import java.text.MessageFormat;
+import java.util.logging.Handler;
+import java.util.logging.Level;
+import java.util.logging.LogRecord;
+import java.util.logging.Logger;
 import javax.management.MBeanServer;
 import javax.management.ObjectName;
 import java.util.concurrent.ExecutorService;
@@ -55,6 +63,18 @@ class ChangeFeedTest {
 
     private ChangeFeed open() throws Exception {
         return ChangeFeed.open(null, DATABASE, SampleStore.PASSWORD, checkpoint);
+    }
+
+    /** A feed on the sample database, its password given. */
+    static ChangeFeed.Builder sample() {
+        return ChangeFeed.builder().database(DATABASE).password(SampleStore.PASSWORD.toCharArray());
+    }
+
+    /** Waits until this machine's clock, which the local store reads, has passed the time. */
+    static void awaitClockPast(Instant time) throws InterruptedException {
+        while (!Instant.now().isAfter(time)) {
+            Thread.sleep(5);
+        }
     }
 
     private static List<Long> recordIds(ChangeBatch batch) {
@@ -115,7 +135,10 @@ class ChangeFeedTest {
         try (ChangeFeed feed = open()) {
             feed.commit(feed.poll());
             store.admin("delete", DATABASE, "2");
-            String until = feed.poll().until();
+            ChangeBatch deleted = feed.poll();
+            String until = deleted.until();
+            // An until can lie a hundredth ahead of the store's clock, and purge refuses a time ahead of it.
+            awaitClockPast(deleted.untilInstant());
             // The purge removes the deletion record and cuts the history the committed end text points into.
             store.admin("purge", DATABASE, "--before", until.substring(0, until.length() - 1));
         }
@@ -140,9 +163,35 @@ class ChangeFeedTest {
     void aLockedDatabaseIsRetriedAndItsChangesDelivered() throws Exception {
         LockedAtFirst connector = new LockedAtFirst(2);
         ChangeFeedOptions options = ChangeFeedOptions.defaults().withRetries(2, Duration.ofMillis(1), Duration.ofMillis(2));
-        try (ChangeFeed feed = ChangeFeed.open(connector, null, DATABASE, SampleStore.PASSWORD, checkpoint, options)) {
+        try (ChangeFeed feed = sample().connector(connector).checkpoint(checkpoint).options(options).open()) {
             assertEquals(5, feed.poll().changes().size());
             assertEquals(3, connector.calls);
+            assertEquals(2, feed.stats().retries());
+            assertEquals(0, feed.stats().failedPolls());
+            assertNull(feed.stats().lastError(), "cleared by the poll that succeeded");
+            assertTrue(feed.stats().mostRecentError().contains("code 336"), feed.stats().toString());
+        }
+
+        // A pause that would end after the poll's timeout is not begun, and its retry is not counted.
+        LockedAtFirst locked = new LockedAtFirst(Integer.MAX_VALUE);
+        ChangeFeedOptions longPause = ChangeFeedOptions.defaults().withRetries(5, Duration.ofSeconds(30), Duration.ofSeconds(30))
+            .withPollTimeout(Duration.ofSeconds(20));
+        MBeanServer beans = ManagementFactory.getPlatformMBeanServer();
+        ObjectName name = new ObjectName("com.kestrum.orlo.connector.feed:type=ChangeFeed,database=" + DATABASE);
+        try (ChangeFeed feed = sample().connector(locked).checkpoint(checkpoint).options(longPause).open()) {
+            ChangeFeedException failure = assertThrows(ChangeFeedException.class, feed::poll);
+            assertTrue(failure.getMessage().startsWith("The poll timeout of 20000 ms ran out after 1 attempt; "),
+                       failure.getMessage());
+            assertTrue(failure.isTransient());
+            assertEquals(1, locked.calls);
+            ChangeFeedStats stats = feed.stats();
+            assertEquals(0, stats.retries(), stats.toString());
+            assertEquals(1, stats.failedPolls(), stats.toString());
+            assertEquals(failure.getMessage(), stats.lastError());
+            assertTrue(stats.lastErrorTime() != null && stats.lastErrorTime().equals(stats.mostRecentErrorTime()));
+            assertEquals(1L, beans.getAttribute(name, "NumberOfFailedPolls"));
+            assertEquals(stats.lastErrorTime() + " " + failure.getMessage(), beans.getAttribute(name, "LastError"));
+            assertEquals(stats.lastErrorTime().toEpochMilli(), beans.getAttribute(name, "MostRecentErrorTime"));
         }
     }
 
@@ -201,7 +250,9 @@ class ChangeFeedTest {
                                         universalId.replace('B', 'G') + ":1:NOR", universalId + "::NOR",
                                         universalId + ":100000000:NOR", universalId + ":-1:NOR", universalId + ":1:MOD",
                                         universalId + ":1:NOR ", universalId + ":1:NOR:1", universalId + ":1",
-                                        universalId + ":+1:NOR", universalId + ":\uFF11:NOR", universalId + ":1:del"}) {
+                                        universalId + ":+1:NOR", universalId + ":\uFF11:NOR", universalId + ":1:del",
+                                        universalId + ":\u0080:NOR", universalId.replace('B', '\u0080') + ":1:NOR",
+                                        universalId + ":\u007F:NOR"}) {
             assertThrows(IllegalArgumentException.class, () -> Change.parse(bad), bad);
         }
 
@@ -213,10 +264,11 @@ class ChangeFeedTest {
                 return entries;
             }
         };
-        try (ChangeFeed feed = ChangeFeed.open(addsABadEntry, null, DATABASE, SampleStore.PASSWORD, checkpoint,
-                                               ChangeFeedOptions.defaults())) {
+        try (ChangeFeed feed = sample().connector(addsABadEntry).checkpoint(checkpoint).open()) {
             ChangeFeedException failure = assertThrows(ChangeFeedException.class, feed::poll);
             assertTrue(failure.getMessage().contains(":6:MOD"), failure.getMessage());
+            assertEquals(ChangeFeedException.MALFORMED_ENTRY, failure.status());
+            assertEquals(DATABASE, failure.database());
             assertNull(feed.committedUntil());
         }
     }
@@ -257,11 +309,23 @@ class ChangeFeedTest {
         for (String bad : new String[] {"", "2026-12-09 03:40:00\n", "2026-12-09 03:40:00.123456\n",
                                         "2026-12-09 03:40:00.010.990\n", "2026-02-30 03:40:00.000\n", future + "\n",
                                         v2(DATABASE, future), v2(DATABASE, past) + "x\n", v2(DATABASE, past).replace("end=", "until="),
-                                        past + "\n" + "#".repeat(FileCheckpointStore.MAX_SIZE)}) {
+                                        past + "\n" + "#".repeat(FileCheckpointStore.MAX_SIZE), past + "\ngarbage",
+                                        past + "\n\n", v2(DATABASE, past).replace("server=", "server=north")}) {
             Files.writeString(checkpoint, bad);
             ChangeFeedException refused = assertThrows(ChangeFeedException.class, this::open, bad);
             assertTrue(refused.getMessage().contains(checkpoint.toString()), refused.getMessage());
+            assertEquals(ChangeFeedException.CHECKPOINT_REFUSED, refused.status(), bad);
+            assertEquals(DATABASE, refused.database(), bad);
         }
+        // The future is judged in the store's time zone: now there is not ahead, and a day behind UTC is.
+        ZoneOffset east = ZoneOffset.ofHours(14);
+        String nowInTheEast = LocalDateTime.now(east).toString().replace('T', ' ').substring(0, 23);
+        Files.writeString(checkpoint, v2(DATABASE, nowInTheEast));
+        try (ChangeFeed feed = sample().checkpoint(checkpoint).options(ChangeFeedOptions.defaults().withStoreZone(east)).open()) {
+            assertEquals(nowInTheEast, feed.committedUntil());
+        }
+        assertThrows(ChangeFeedException.class, () -> sample().checkpoint(checkpoint)
+            .options(ChangeFeedOptions.defaults().withStoreZone(ZoneOffset.ofHours(-12))).open().close());
         // Not a regular file: never opened, so a FIFO cannot hang the open, and a link is not followed.
         Files.delete(checkpoint);
         Path elsewhere = Files.writeString(store.folder.resolve("elsewhere"), past + "\n");
@@ -320,8 +384,8 @@ class ChangeFeedTest {
         WatchedDisk disk = new WatchedDisk(checkpoint);
         Set<String> temporaries = new HashSet<>();
         Object lastFile = null;
-        try (ChangeFeed feed = ChangeFeed.open(new VarnexChangeDetectionConnector(), null, DATABASE, SampleStore.PASSWORD,
-                                               new FileCheckpointStore(checkpoint, disk), ChangeFeedOptions.defaults())) {
+        try (ChangeFeed feed = sample().checkpoint(new FileCheckpointStore(checkpoint, disk))
+                 .options(ChangeFeedOptions.defaults().withEmptyCommitInterval(Duration.ZERO)).open()) {
             for (int commit = 0; commit < 3; ++commit) {
                 String before = Files.exists(checkpoint) ? Files.readString(checkpoint) : null;
                 disk.steps.clear();
@@ -339,6 +403,16 @@ class ChangeFeedTest {
         }
         assertEquals(3, temporaries.size());
         assertEquals("precious\n", Files.readString(victim));
+        // A crash's leftover is swept at the next open; files of other names stay.
+        List<String> others = List.of("feed.checkpoint.tmp", "other.tmp", "feed.checkpointx.123456.tmp", "feed.checkpoint.new");
+        Files.writeString(checkpoint.resolveSibling("feed.checkpoint.123456.tmp"), "left by a crash\n");
+        Files.writeString(store.folder.resolve("other.tmp"), "someone else's\n");
+        Files.writeString(store.folder.resolve("feed.checkpointx.123456.tmp"), "someone else's\n");
+        open().close();
+        assertFalse(Files.exists(checkpoint.resolveSibling("feed.checkpoint.123456.tmp")));
+        for (String name : others) {
+            assertTrue(Files.exists(store.folder.resolve(name), LinkOption.NOFOLLOW_LINKS), name);
+        }
         try (var left = Files.list(store.folder)) {
             assertEquals(List.of(), left.map(path -> path.getFileName().toString())
                 .filter(name -> name.matches("feed\\.checkpoint\\.\\d+\\.tmp")).collect(Collectors.toList()));
@@ -349,6 +423,7 @@ class ChangeFeedTest {
     private static final class FailingCheckpoint implements CheckpointStore {
         String endText;
         boolean failing;
+        int writes;
 
         @Override
         public String read(String server, String database) {
@@ -361,6 +436,7 @@ class ChangeFeedTest {
                 throw new IOException("disk full");
             }
             endText = text;
+            ++writes;
         }
     }
 
@@ -369,7 +445,7 @@ class ChangeFeedTest {
         FailingCheckpoint kept = new FailingCheckpoint();
         MBeanServer beans = ManagementFactory.getPlatformMBeanServer();
         ObjectName name = new ObjectName("com.kestrum.orlo.connector.feed:type=ChangeFeed,database=" + DATABASE);
-        try (ChangeFeed feed = ChangeFeed.open(null, DATABASE, SampleStore.PASSWORD, kept, ChangeFeedOptions.defaults())) {
+        try (ChangeFeed feed = sample().checkpoint(kept).open()) {
             assertEquals(Boolean.TRUE, beans.getAttribute(name, "Connected"));
             assertEquals(-1L, beans.getAttribute(name, "MilliSecondsBehindSource"));
             ChangeBatch first = feed.poll();
@@ -377,7 +453,9 @@ class ChangeFeedTest {
             store.admin("change", DATABASE, "2");
             ChangeBatch second = feed.poll();
             kept.failing = true;
-            assertEquals("disk full", assertThrows(IOException.class, () -> feed.commit(second)).getMessage());
+            ChangeFeedException failed = assertThrows(ChangeFeedException.class, () -> feed.commit(second));
+            assertEquals(ChangeFeedException.CHECKPOINT_FAILED, failed.status());
+            assertEquals("disk full", failed.getCause().getMessage());
             assertEquals(first.until(), feed.committedUntil());
             assertEquals(first.until(), kept.endText);
             kept.failing = false;
@@ -390,7 +468,9 @@ class ChangeFeedTest {
             assertEquals(3, stats.polls());
             assertEquals(7, stats.changesSeen());
             assertEquals(1, stats.commits());
-            assertEquals("disk full", stats.lastError());
+            assertNull(stats.lastError(), "cleared by the poll after the failed commit");
+            assertEquals(failed.getMessage(), stats.mostRecentError());
+            assertEquals(0, stats.failedPolls());
             assertEquals(first.until(), stats.committedUntil());
             Duration lag = Duration.between(first.untilInstant(), Instant.now());
             assertTrue(stats.lag().compareTo(lag) <= 0 && stats.lag().compareTo(lag.minusSeconds(5)) > 0, stats.toString());
@@ -399,45 +479,96 @@ class ChangeFeedTest {
             long behind = (Long) beans.getAttribute(name, "MilliSecondsBehindSource");
             assertTrue(behind >= lag.toMillis() && behind < lag.toMillis() + 5000, behind + " ms behind");
             assertTrue((Long) beans.getAttribute(name, "MilliSecondsSinceLastEvent") < 5000);
+
+            // Empty batches move the position at once, but are written at most once per interval.
+            feed.commit(again);
+            int writes = kept.writes;
+            for (int poll = 0; poll < 3; ++poll) {
+                ChangeBatch empty = feed.poll();
+                assertEquals(List.of(), empty.changes());
+                feed.commit(empty);
+                assertEquals(empty.until(), feed.committedUntil());
+                assertEquals(again.until(), kept.endText, "an empty batch within 5 s of the last write is not written");
+            }
+            assertEquals(writes, kept.writes);
+            assertEquals(2L, beans.getAttribute(name, "NumberOfCommittedTransactions"), "empty batches are not counted");
+            ChangeBatch moved = feed.poll();
+            assertEquals(feed.committedUntil(), moved.since(), "a skipped write is not taken for a rollback");
+        }
+        FailingCheckpoint eager = new FailingCheckpoint();
+        try (ChangeFeed feed = sample().checkpoint(eager).options(ChangeFeedOptions.defaults()
+                 .withEmptyCommitInterval(Duration.ZERO)).open()) {
+            feed.commit(feed.poll());
+            ChangeBatch empty = feed.poll();
+            feed.commit(empty);
+            assertEquals(empty.until(), eager.endText);
+            assertEquals(2, eager.writes);
         }
         assertFalse(beans.isRegistered(name));
     }
 
     @Test
-    void startFromNowOrAGivenEndAndAForcedResyncOfARecreatedDatabase() throws Exception {
+    void startFromNowOrAGivenEndARecreatedDatabaseAndAForcedResyncOfARestoredOne() throws Exception {
         store.admin("change", DATABASE, "3");
         String given;
-        try (ChangeFeed feed = ChangeFeed.open(null, DATABASE, SampleStore.PASSWORD, checkpoint,
-                                               ChangeFeedOptions.defaults().withStartFromNow())) {
+        MBeanServer beans = ManagementFactory.getPlatformMBeanServer();
+        ObjectName name = new ObjectName("com.kestrum.orlo.connector.feed:type=ChangeFeed,database=" + DATABASE);
+        try (ChangeFeed feed = sample().checkpoint(checkpoint).options(ChangeFeedOptions.defaults().withStartFromNow())
+                 .open()) {
             ChangeBatch now = feed.poll();
             assertEquals(List.of(), now.changes());
             assertEquals(now.until(), now.since());
-            feed.commit(now);
+            assertEquals(-1L, beans.getAttribute(name, "MilliSecondsSinceLastEvent"), "an empty batch is no event");
+            store.admin("change", DATABASE, "5");
+            ChangeBatch notCommitted = feed.poll();
+            assertEquals(now.until(), notCommitted.since(), "now is chosen once, not again at each poll");
+            assertEquals(List.of(5L), recordIds(notCommitted));
+            assertTrue((Long) beans.getAttribute(name, "MilliSecondsSinceLastEvent") >= 0);
+            ChangeBatch again = feed.poll();
+            assertEquals(List.of(5L), recordIds(again));
+            feed.commit(again);
             given = now.until();
             store.admin("change", DATABASE, "4");
         }
         Files.delete(checkpoint);
-        try (ChangeFeed feed = ChangeFeed.open(null, DATABASE, SampleStore.PASSWORD, checkpoint,
-                                               ChangeFeedOptions.defaults().withStartAt(given))) {
+        try (ChangeFeed feed = sample().checkpoint(checkpoint).options(ChangeFeedOptions.defaults().withStartAt(given))
+                 .open()) {
             ChangeBatch batch = feed.poll();
             assertEquals(given, batch.since());
-            assertEquals(List.of(4L), recordIds(batch));
+            assertEquals(List.of(5L, 4L), recordIds(batch));
             feed.commit(batch);
         }
 
-        // Re-created while the consumer is stopped: the checkpoint says nothing of the new records.
+        // Re-created while the consumer is stopped: the store answers the old end text with a full listing.
         Set<String> view = listing();
         Path file = store.folder.resolve("data").resolve(DATABASE);
         Files.delete(file);
         store.admin("create-db", DATABASE);
         store.admin("add", DATABASE, "--count", "3");
+        Path backup = store.folder.resolve("backup.tdb");
         try (ChangeFeed feed = open()) {
-            Set<String> stale = new HashSet<>(view);
-            apply(stale, feed.poll());
-            assertNotEquals(listing(), stale, "without a resync the old records stay in the view");
+            ChangeBatch recreated = feed.poll();
+            assertTrue(recreated.resync());
+            assertEquals(List.of(1L, 2L, 3L), recordIds(recreated));
+            apply(view, recreated);
+            feed.commit(recreated);
+            assertEquals(listing(), view);
+            Files.copy(file, backup);
+            store.admin("delete", DATABASE, "1");
+            ChangeBatch deleted = feed.poll();
+            apply(view, deleted);
+            feed.commit(deleted);
+        }
+
+        // Restored from a copy while the consumer is stopped: only the consumer knows, and forces a full listing.
+        Files.copy(backup, file, java.nio.file.StandardCopyOption.REPLACE_EXISTING);
+        try (ChangeFeed feed = open()) {
+            ChangeBatch before = feed.poll();
+            assertFalse(before.resync());
             feed.forceResync();
+            feed.commit(before);
             ChangeBatch resync = feed.poll();
-            assertTrue(resync.resync());
+            assertTrue(resync.resync(), "a commit of a batch polled before forceResync does not cancel it");
             assertNull(resync.since());
             apply(view, resync);
             feed.commit(resync);
@@ -445,6 +576,7 @@ class ChangeFeedTest {
             assertEquals(1, feed.stats().resyncs());
         }
         assertEquals(listing(), view);
+        assertEquals(3, view.size());
     }
 
     @Test
@@ -507,20 +639,100 @@ class ChangeFeedTest {
         assertEquals(Instant.parse("2026-12-09T05:00:00.120Z"), batch.untilInstant());
         assertThrows(IllegalArgumentException.class, () -> ChangeBatch.of(List.of(), null, "2026-12-09 06:00:00.12", false));
 
-        try (java.sql.Connection connection = java.sql.DriverManager.getConnection("jdbc:sqlite:" + store.folder.resolve("consumer.db"))) {
+        assertThrows(IllegalArgumentException.class, () -> new JdbcCheckpointStore(DriverManager.getConnection("jdbc:sqlite:"),
+                                                                                     "t; DROP TABLE x"));
+    }
+
+    @Test
+    void theJdbcCheckpointFollowsRollbacksAndAnotherFeedOnItsRowTakesItOver() throws Exception {
+        String url = "jdbc:sqlite:" + store.folder.resolve("consumer.db");
+        Logger log = Logger.getLogger(ChangeFeed.class.getName());
+        List<String> warnings = new ArrayList<>();
+        Handler collect = new Handler() {
+            @Override
+            public void publish(LogRecord record) {
+                if (record.getLevel() == Level.WARNING && record.getMessage().contains("rolled back")) {
+                    warnings.add(MessageFormat.format(record.getMessage(), record.getParameters()));
+                }
+            }
+
+            @Override
+            public void flush() {
+            }
+
+            @Override
+            public void close() {
+            }
+        };
+        log.addHandler(collect);
+        try (Connection connection = DriverManager.getConnection(url); Connection other = DriverManager.getConnection(url)) {
             JdbcCheckpointStore row = new JdbcCheckpointStore(connection);
-            row.createTableIfMissing();
-            IOException autoCommit = assertThrows(IOException.class, () -> row.write("", DATABASE, batch.until()));
+            try (Statement made = connection.createStatement()) {  // as an earlier version made it, without claims
+                made.executeUpdate("CREATE TABLE change_feed_checkpoint (server_name VARCHAR(255) NOT NULL, database_name "
+                                   + "VARCHAR(255) NOT NULL, end_text VARCHAR(23) NOT NULL, PRIMARY KEY (server_name, database_name))");
+            }
+            ChangeFeedException autoCommit = assertThrows(ChangeFeedException.class, () -> sample().checkpoint(row).open());
             assertTrue(autoCommit.getMessage().contains("setAutoCommit(false)"), autoCommit.getMessage());
+            assertEquals(ChangeFeedException.CHECKPOINT_REFUSED, autoCommit.status());
+            assertEquals(DATABASE, autoCommit.database());
             connection.setAutoCommit(false);
-            row.write("", DATABASE, batch.since());
+            assertTrue(assertThrows(ChangeFeedException.class, () -> sample().checkpoint(row).open()).getMessage()
+                .contains("createTableIfMissing"));
+            row.createTableIfMissing();
             connection.commit();
-            row.write("", DATABASE, batch.until());
-            assertEquals(batch.until(), row.read("", DATABASE));
-            connection.rollback();
-            assertEquals(batch.since(), row.read("", DATABASE), "the write is undone with the consumer's transaction");
-            assertNull(row.read("", "other.tdb"));
-            assertThrows(IllegalArgumentException.class, () -> new JdbcCheckpointStore(connection, "t; DROP TABLE x"));
+
+            try (ChangeFeed feed = sample().checkpoint(row).open()) {
+                ChangeBatch first = feed.poll();
+                feed.commit(first);
+                connection.commit();
+                store.admin("change", DATABASE, "2");
+                feed.commit(feed.poll());
+                connection.rollback();  // the consumer's transaction fails after the feed's commit
+                store.admin("change", DATABASE, "3");
+                ChangeBatch again = feed.poll();
+                assertEquals(first.until(), again.since(), "the next poll starts where the consumer's database stands");
+                assertEquals(List.of(2L, 3L), recordIds(again));
+                assertEquals(1, warnings.size(), warnings.toString());
+                assertTrue(warnings.get(0).contains("holds " + first.until()), warnings.get(0));
+                feed.commit(again);
+                connection.commit();
+                ChangeBatch empty = feed.poll();
+                feed.commit(empty);  // within the interval: not written
+                connection.commit();
+                assertEquals(empty.until(), feed.poll().since());
+                assertEquals(1, warnings.size(), "a skipped empty commit is no rollback: " + warnings);
+
+                feed.forceResync();
+                feed.commit(feed.poll());
+                connection.rollback();
+                ChangeBatch listedAgain = feed.poll();
+                assertTrue(listedAgain.resync(), "a full listing whose commit was rolled back is due again " + warnings);
+                feed.commit(listedAgain);
+                connection.commit();
+                store.admin("change", DATABASE, "4");
+                ChangeBatch next = feed.poll();
+                assertFalse(next.resync());
+                assertEquals(List.of(4L), recordIds(next));
+                connection.rollback();
+
+                // Another feed, in another process, opens on the same row: this one's commit and polls fail.
+                other.setAutoCommit(false);
+                JdbcCheckpointStore newer = new JdbcCheckpointStore(other);
+                assertEquals(listedAgain.until(), newer.read("", DATABASE));
+                ChangeFeedException takenOver = assertThrows(ChangeFeedException.class, () -> feed.commit(next));
+                assertEquals(ChangeFeedException.CHECKPOINT_TAKEN_OVER, takenOver.status());
+                assertEquals(DATABASE, takenOver.database());
+                connection.rollback();
+                assertEquals(ChangeFeedException.CHECKPOINT_TAKEN_OVER,
+                             assertThrows(ChangeFeedException.class, feed::poll).status());
+                connection.rollback();
+                newer.write("", DATABASE, next.until());
+                other.commit();
+                assertTrue(newer.holdsLastWrite("", DATABASE));
+                assertEquals(next.until(), newer.reread("", DATABASE));
+            }
+        } finally {
+            log.removeHandler(collect);
         }
     }
 

@@ -18,6 +18,7 @@ import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicReference;
 import java.util.logging.Handler;
 import java.util.logging.Level;
 import java.util.logging.LogRecord;
@@ -39,8 +40,8 @@ class StoreStaysLockedTest {
             CountingConnector connector = new CountingConnector();
             RetryPauses pauses = new RetryPauses();
             log.addHandler(pauses);
-            try (ChangeFeed feed = ChangeFeed.open(connector, null, SampleStore.DATABASE, SampleStore.PASSWORD, checkpoint,
-                                                   options)) {
+            try (ChangeFeed feed = ChangeFeedTest.sample().connector(connector).checkpoint(checkpoint).options(options)
+                     .open()) {
                 ChangeFeedException failure = assertThrows(ChangeFeedException.class, feed::poll);
                 assertEquals(ChangeFeedOptions.DATABASE_LOCKED, failure.status());
                 assertTrue(failure.getMessage().startsWith("Native call QRVSearch failed with error: code 336, 'The database"),
@@ -69,7 +70,8 @@ class StoreStaysLockedTest {
             System.err.printf("a poll with a timeout of 700 ms gave up after %d ms and %d retries%n", millis,
                               feed.stats().retries());
             assertEquals(ChangeFeedOptions.DATABASE_LOCKED, failure.status());
-            assertTrue(failure.getMessage().startsWith("The poll timeout of 700 ms ran out"), failure.getMessage());
+            assertTrue(failure.getMessage().startsWith("The poll timeout of 700 ms ran out after "), failure.getMessage());
+            assertEquals(1, feed.stats().failedPolls());
             assertTrue(millis < 700 + 1000, millis + " ms");
             assertTrue(feed.stats().retries() >= 5, feed.stats().toString());
         }
@@ -81,14 +83,19 @@ class StoreStaysLockedTest {
         ChangeFeedOptions patient = ChangeFeedOptions.defaults().withRetries(1000, Duration.ofSeconds(2), Duration.ofSeconds(5))
             .withPollTimeout(Duration.ofMinutes(5));
         TimedConnector connector = new TimedConnector();
-        ChangeFeed feed = ChangeFeed.open(connector, null, SampleStore.DATABASE, SampleStore.PASSWORD,
-                                          store.folder.resolve("feed.checkpoint"), patient);
+        ChangeFeed feed = ChangeFeedTest.sample().connector(connector).checkpoint(store.folder.resolve("feed.checkpoint"))
+            .options(patient).open();
         ExecutorService poller = Executors.newSingleThreadExecutor();
         try {
-            Future<ChangeBatch> poll = poller.submit(feed::poll);
+            AtomicReference<Thread> polling = new AtomicReference<>();
+            Future<ChangeBatch> poll = poller.submit(() -> {
+                polling.set(Thread.currentThread());
+                return feed.poll();
+            });
+            // Closed while the poll sleeps in its pause, not before it begins to.
             long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
-            while (feed.stats().retries() < 1) {
-                assertTrue(System.nanoTime() < giveUp, "waited 30 s for the poll's first retry");
+            while (feed.stats().retries() < 1 || polling.get().getState() != Thread.State.TIMED_WAITING) {
+                assertTrue(System.nanoTime() < giveUp, "waited 30 s for the poll to pause before its first retry");
                 Thread.sleep(1);
             }
             long readStart = System.nanoTime();
