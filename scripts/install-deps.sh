@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when missing; with --tests
 # those of the tests too (GoogleTest, JUnit, and Maven with the plugins the
-# Maven consumer test builds with, offline).
+# Maven consumer test builds with, offline). apt-get goes through
+# scripts/apt-retry.sh, which waits out a mirror in the middle of a sync.
 #
 # usage: install-deps.sh [--tests] [PACKAGE...]
 set -euo pipefail
@@ -19,12 +20,6 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "installing: ${missing[*]}"
-SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
-# Another apt run (a second build, an unattended upgrade) may hold the lock for a while.
-apt=($SUDO env DEBIAN_FRONTEND=noninteractive apt-get -q -o DPkg::Lock::Timeout=600)
-for attempt in 1 2 3; do
-  "${apt[@]}" update && "${apt[@]}" install -y --no-install-recommends "${missing[@]}" && exit 0
-  echo "apt-get failed (attempt $attempt); trying again" >&2
-  sleep 10
-done
-exit 1
+# shellcheck source=scripts/apt-retry.sh
+source "$(dirname "$0")/apt-retry.sh"
+apt_install "${missing[@]}"

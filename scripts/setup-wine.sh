@@ -22,8 +22,9 @@ SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "adding the i386 architecture to dpkg"
   $SUDO dpkg --add-architecture i386
-  $SUDO apt-get update -q
 fi
+# install-deps.sh fetches the i386 indexes with its apt-get update, retried
+# while the mirror is being synced (scripts/apt-retry.sh).
 scripts/install-deps.sh wine wine64 wine32:i386 wine32-preloader:i386
 
 runs_32bit() { /lib/ld-linux.so.2 --version >/dev/null 2>&1; }
