@@ -7,6 +7,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTimeoutPreemptively;
 import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
 
 import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
 import com.kestrum.orlo.connector.tests.SampleStore;
@@ -42,7 +43,10 @@ import javax.management.MBeanServer;
 import javax.management.ObjectName;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
+import java.util.concurrent.ExecutionException;
 import java.util.concurrent.Future;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicReference;
 
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
@@ -270,6 +274,84 @@ class ChangeFeedTest {
             assertEquals(ChangeFeedException.MALFORMED_ENTRY, failure.status());
             assertEquals(DATABASE, failure.database());
             assertNull(feed.committedUntil());
+        }
+    }
+
+    @Test
+    void pollWithATimeoutWaitsForChangesAndWakeupEndsTheWait() throws Exception {
+        CountingConnector counted = new CountingConnector();
+        ChangeFeedOptions often = ChangeFeedOptions.defaults().withPollInterval(Duration.ofMillis(20));
+        ChangeFeed feed = sample().connector(counted).checkpoint(checkpoint).options(often).open();
+        try {
+            feed.commit(feed.poll(Duration.ofMinutes(5)));  // the full listing returns at once
+            assertEquals(1, counted.calls);
+            ChangeBatch idle = feed.poll(Duration.ofMillis(300));
+            assertEquals(List.of(), idle.changes());
+            assertTrue(counted.calls > 2, "polled the store again and again while idle: " + counted.calls);
+            feed.commit(idle);
+
+            // Returns as soon as a store poll brings changes, long before its timeout.
+            ExecutorService threads = Executors.newSingleThreadExecutor();
+            try {
+                AtomicReference<Thread> polling = new AtomicReference<>();
+                Future<ChangeBatch> waiting = threads.submit(() -> {
+                    polling.set(Thread.currentThread());
+                    return feed.poll(Duration.ofMinutes(5));
+                });
+                awaitPause(waiting, polling, counted, 2);
+                store.admin("change", DATABASE, "3");
+                ChangeBatch changed = waiting.get(60, TimeUnit.SECONDS);
+                assertEquals(List.of(3L), recordIds(changed));
+                feed.commit(changed);
+
+                // wakeup ends a wait with the empty batch it has, which can be committed.
+                int before = counted.calls;
+                Future<ChangeBatch> woken = threads.submit(() -> feed.poll(Duration.ofMinutes(5)));
+                awaitPause(woken, polling, counted, before + 1);
+                feed.wakeup();
+                ChangeBatch empty = woken.get(60, TimeUnit.SECONDS);
+                assertEquals(List.of(), empty.changes());
+                feed.commit(empty);
+                // A wakeup with no poll waiting ends the next wait after its first store poll.
+                feed.wakeup();
+                before = counted.calls;
+                assertEquals(List.of(), threads.submit(() -> feed.poll(Duration.ofMinutes(5))).get(60, TimeUnit.SECONDS).changes());
+                assertEquals(before + 1, counted.calls);
+                // close ends a wait too.
+                Future<ChangeBatch> closed = threads.submit(() -> feed.poll(Duration.ofMinutes(5)));
+                awaitPause(closed, polling, counted, counted.calls + 1);
+                feed.close();
+                ExecutionException ended = assertThrows(ExecutionException.class, () -> closed.get(60, TimeUnit.SECONDS));
+                assertTrue(ended.getCause() instanceof IllegalStateException, ended.toString());
+            } finally {
+                threads.shutdownNow();
+            }
+        } finally {
+            feed.close();
+        }
+    }
+
+    /** Waits until the poll made the store calls and pauses between two. */
+    private static void awaitPause(Future<ChangeBatch> poll, AtomicReference<Thread> polling, CountingConnector counted,
+                                   int calls) throws Exception {
+        long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);
+        while (counted.calls < calls || polling.get() == null || polling.get().getState() != Thread.State.TIMED_WAITING) {
+            if (poll.isDone()) {
+                fail("the poll ended before it waited: " + poll.get());
+            }
+            assertTrue(System.nanoTime() < giveUp, "waited 60 s for a poll to make " + calls + " store calls and pause");
+            Thread.sleep(1);
+        }
+    }
+
+    /** Counts its searches. */
+    static class CountingConnector extends VarnexChangeDetectionConnector {
+        volatile int calls;
+
+        @Override
+        public Vector<String> getModifiedTesra(String since, StringBuffer endText) throws Exception {
+            ++calls;
+            return super.getModifiedTesra(since, endText);
         }
     }
 

@@ -13,6 +13,7 @@ import java.sql.PreparedStatement;
 import java.sql.ResultSet;
 import java.sql.SQLException;
 import java.sql.Statement;
+import java.time.Duration;
 import java.util.Arrays;
 import java.util.stream.Collectors;
 import java.nio.charset.StandardCharsets;
@@ -188,16 +189,61 @@ class WatcherCrashTest {
             writer.destroyForcibly();
         }
 
+        assertTrue(kills >= 20, kills + " kills");
+        assertExactlyOnce(store, consumerDatabase, kills + " kills");
+    }
+
+    @Test
+    void rollbacksAndASecondConsumerOnTheSameRowNeitherSkipNorRepeatAWindow() throws Exception {
+        SampleStore store = SampleStore.create(ChangeFeedTest.ADMIN, 5);
+        Path consumerDatabase = store.folder.resolve("consumer.db");
+        Process writer = store.start(List.of("churn", SampleStore.DATABASE, "--rate", "40", "--seconds", "20", "--seed", "13"),
+                                     store.folder.resolve("writer.out"));
+        List<Process> consumers = new ArrayList<>();
+        try {
+            // Both roll back every fifth batch with changes; the second takes the checkpoint row over.
+            Path firstReport = store.folder.resolve("first.log");
+            consumers.add(startJava(ExactlyOnceConsumer.class.getName(), consumerDatabase.toString(), "100000", "50", "5")
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD).redirectError(firstReport.toFile()).start());
+            awaitLine(consumers.get(0), firstReport, "rolled back", 0);
+            Path secondReport = store.folder.resolve("second.log");
+            consumers.add(startJava(ExactlyOnceConsumer.class.getName(), consumerDatabase.toString(), "100000", "50", "5")
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD).redirectError(secondReport.toFile()).start());
+            assertTrue(consumers.get(0).waitFor(60, TimeUnit.SECONDS), "waited 60 s for the first consumer to be taken over");
+            assertEquals(3, consumers.get(0).exitValue(), Files.readString(firstReport));
+            assertTrue(Files.readString(firstReport).contains("took the checkpoint table change_feed_checkpoint over"));
+            assertEquals(0, writer.waitFor(), "writer exit status");
+            awaitLine(consumers.get(1), secondReport, "rolled back", 1);
+            consumers.get(1).destroyForcibly().waitFor();
+            // The last run starts after the writer's last write, so that its polls see every write.
+            Process last = startJava(ExactlyOnceConsumer.class.getName(), consumerDatabase.toString(), "3", "50", "0")
+                .redirectOutput(ProcessBuilder.Redirect.DISCARD).redirectError(store.folder.resolve("last.log").toFile())
+                .start();
+            consumers.add(last);
+            assertTrue(last.waitFor(60, TimeUnit.SECONDS), "waited 60 s for the last consumer run");
+            assertEquals(0, last.exitValue(), Files.readString(store.folder.resolve("last.log")));
+        } finally {
+            writer.destroyForcibly();
+            consumers.forEach(Process::destroyForcibly);
+        }
+        assertExactlyOnce(store, consumerDatabase, "rollbacks and a second consumer");
+    }
+
+    /**
+     * The windows the consumer applied, in order, follow each other without a gap, and none starts before
+     * the end of a window whose changes were applied; the consumer's view is the store's listing. A window
+     * may start before the end of an empty one: empty batches are not always written to the checkpoint.
+     */
+    private static void assertExactlyOnce(SampleStore store, Path consumerDatabase, String what) throws Exception {
         List<String[]> windows = new ArrayList<>();
-        Set<String> view;
+        Set<String> view = new HashSet<>();
         try (Connection connection = DriverManager.getConnection("jdbc:sqlite:" + consumerDatabase);
              Statement query = connection.createStatement()) {
-            try (ResultSet rows = query.executeQuery("SELECT since, until FROM windows ORDER BY seq")) {
+            try (ResultSet rows = query.executeQuery("SELECT since, until, changes FROM windows ORDER BY seq")) {
                 while (rows.next()) {
-                    windows.add(new String[] {rows.getString(1), rows.getString(2)});
+                    windows.add(new String[] {rows.getString(1), rows.getString(2), rows.getString(3)});
                 }
             }
-            view = new HashSet<>();
             try (ResultSet rows = query.executeQuery("SELECT universal_id FROM view")) {
                 while (rows.next()) {
                     view.add(rows.getString(1));
@@ -207,17 +253,18 @@ class WatcherCrashTest {
         int twice = 0;
         int gaps = 0;
         String previousUntil = null;
+        String appliedUntil = null;
         for (String[] window : windows) {
-            if (window[0] == null ? previousUntil != null : previousUntil == null || window[0].compareTo(previousUntil) < 0) {
+            if (window[0] == null ? appliedUntil != null : appliedUntil != null && window[0].compareTo(appliedUntil) < 0) {
                 ++twice;
-            } else if (!java.util.Objects.equals(window[0], previousUntil)) {
+            } else if (window[0] != null && (previousUntil == null || window[0].compareTo(previousUntil) > 0)) {
                 ++gaps;
             }
             previousUntil = window[1];
+            appliedUntil = Integer.parseInt(window[2]) > 0 ? window[1] : appliedUntil;
         }
-        System.err.printf("exactly once: %d kills, %d windows applied, %d applied twice, %d gaps%n", kills, windows.size(),
-                          twice, gaps);
-        assertTrue(kills >= 20, kills + " kills");
+        System.err.printf("exactly once, %s: %d windows applied, %d applied twice, %d gaps%n", what, windows.size(), twice,
+                          gaps);
         assertEquals(0, twice, "windows applied twice");
         assertEquals(0, gaps, "gaps between windows");
         Set<String> listing = Arrays.stream(store.admin("list", SampleStore.DATABASE).split("\n"))
@@ -245,30 +292,65 @@ class WatcherCrashTest {
     }
 
     /**
-     * Applies each batch to a table of its SQLite database and records the window (since, until), in one
-     * transaction with the feed's checkpoint. Arguments: DATABASE_FILE POLLS INTERVAL_MS.
+     * Applies each batch to a table of its SQLite database and records the window (since, until, changes),
+     * in one transaction with the feed's checkpoint; rolls back instead of committing every Nth batch with
+     * changes, and after a failure of its database, and polls again. Exits with 3 when another consumer
+     * took the checkpoint over. Arguments: DATABASE_FILE POLLS WAIT_MS [ROLLBACK_EVERY].
      */
     public static final class ExactlyOnceConsumer {
         public static void main(String[] args) throws Exception {
+            int rollbackEvery = args.length > 3 ? Integer.parseInt(args[3]) : 0;
             try (Connection connection = DriverManager.getConnection("jdbc:sqlite:" + args[0])) {
                 connection.setAutoCommit(false);
                 try (Statement create = connection.createStatement()) {
                     create.executeUpdate("CREATE TABLE IF NOT EXISTS view (universal_id TEXT PRIMARY KEY, record_id INTEGER)");
-                    create.executeUpdate("CREATE TABLE IF NOT EXISTS windows (seq INTEGER PRIMARY KEY, since TEXT, until TEXT)");
+                    create.executeUpdate("CREATE TABLE IF NOT EXISTS windows (seq INTEGER PRIMARY KEY, since TEXT, until TEXT, "
+                                         + "changes INTEGER)");
                 }
                 JdbcCheckpointStore checkpoint = new JdbcCheckpointStore(connection);
                 checkpoint.createTableIfMissing();
                 connection.commit();
-                try (ChangeFeed feed = ChangeFeed.open(null, SampleStore.DATABASE, SampleStore.PASSWORD, checkpoint,
-                                                       ChangeFeedOptions.defaults())) {
+                try (ChangeFeed feed = openRetrying(checkpoint)) {
                     System.err.println("feed open");
+                    int withChanges = 0;
                     for (int poll = 0; poll < Integer.parseInt(args[1]); ++poll) {
-                        ChangeBatch batch = feed.poll();
-                        apply(connection, batch);
-                        feed.commit(batch);
-                        connection.commit();
-                        Thread.sleep(Long.parseLong(args[2]));
+                        try {
+                            ChangeBatch batch = feed.poll(Duration.ofMillis(Long.parseLong(args[2])));
+                            apply(connection, batch);
+                            feed.commit(batch);
+                            if (!batch.changes().isEmpty() && rollbackEvery > 0 && ++withChanges % rollbackEvery == 0) {
+                                connection.rollback();
+                                System.err.println("rolled back " + batch);
+                            } else {
+                                connection.commit();
+                            }
+                        } catch (ChangeFeedException failure) {
+                            connection.rollback();
+                            if (failure.status() == ChangeFeedException.CHECKPOINT_TAKEN_OVER) {
+                                System.err.println(failure.getMessage());
+                                System.exit(3);
+                            }
+                            System.err.println("rolled back after " + failure.getMessage());
+                        } catch (SQLException busy) {  // another consumer holds the database's lock
+                            connection.rollback();
+                            System.err.println("rolled back after " + busy.getMessage());
+                        }
                     }
+                }
+            }
+        }
+
+        /** Opens the feed; its claim waits for another consumer's transaction on the same database. */
+        private static ChangeFeed openRetrying(JdbcCheckpointStore checkpoint) throws Exception {
+            for (int attempt = 1; ; ++attempt) {
+                try {
+                    return ChangeFeed.builder().database(SampleStore.DATABASE).password(SampleStore.PASSWORD.toCharArray())
+                        .checkpoint(checkpoint).open();
+                } catch (ChangeFeedException failure) {
+                    if (failure.status() != ChangeFeedException.CHECKPOINT_FAILED || attempt == 50) {
+                        throw failure;
+                    }
+                    Thread.sleep(100);
                 }
             }
         }
@@ -277,7 +359,7 @@ class WatcherCrashTest {
             try (PreparedStatement present = connection.prepareStatement(
                      "INSERT OR REPLACE INTO view (universal_id, record_id) VALUES (?, ?)");
                  PreparedStatement deleted = connection.prepareStatement("DELETE FROM view WHERE universal_id = ?");
-                 PreparedStatement window = connection.prepareStatement("INSERT INTO windows (since, until) VALUES (?, ?)")) {
+                 PreparedStatement window = connection.prepareStatement("INSERT INTO windows (since, until, changes) VALUES (?, ?, ?)")) {
                 if (batch.resync()) {
                     connection.createStatement().executeUpdate("DELETE FROM view");
                 }
@@ -293,6 +375,7 @@ class WatcherCrashTest {
                 }
                 window.setString(1, batch.since());
                 window.setString(2, batch.until());
+                window.setInt(3, batch.changes().size());
                 window.executeUpdate();
             }
         }
