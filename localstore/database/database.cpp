@@ -51,6 +51,12 @@ CREATE INDEX records_by_modification ON records (modified, write_seq);
 CREATE TABLE access_list (user_name TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID;
 )sql";
 
+OpenStageHook g_openStageHook = nullptr;
+
+void reachOpenStage(OpenStage stage, const std::string &path) {
+    if (g_openStageHook != nullptr) g_openStageHook(stage, path);
+}
+
 uint32_t randomWord() {
     uint32_t word = 0;
     if (RAND_bytes(reinterpret_cast<unsigned char *>(&word), sizeof word) != 1) {
@@ -104,6 +110,8 @@ std::string instanceIdOf(SqliteConnection &connection) {
 }
 
 }  // namespace
+
+void setOpenStageHook(OpenStageHook hook) { g_openStageHook = hook; }
 
 void Database::create(const std::string &path, const std::vector<std::string> &grantedUsers) {
     // SQLite keeps NAME-wal and NAME-shm beside an open database: 4 more bytes in a name of at most 255.
@@ -172,8 +180,10 @@ std::unique_ptr<Database> Database::open(const std::string &path, int lockTimeou
     if (::stat(path.c_str(), &atPath) != 0) {
         throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "database '" + path + "' does not exist");
     }
+    reachOpenStage(OpenStage::kBeforeConnections, path);
     auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     configure(*connection, lockTimeout);
+    reachOpenStage(OpenStage::kBetweenConnections, path);
     auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     configure(*searchConnection, lockTimeout);
     const std::string notOurs = "'" + path + "' is not a database of this store";

@@ -74,6 +74,17 @@ struct TimesAhead {
     bool any() const { return records > 0 || lastUntil || lastWrite || purgeCutoff; }
 };
 
+// The moments of Database::open at which another process could put a
+// different file at the path. Tests put one there through setOpenStageHook.
+enum class OpenStage {
+    kBeforeConnections,   // the file's identity (device and inode) is taken
+    kBetweenConnections,  // the writes' connection is open, the searches' not yet
+};
+using OpenStageHook = void (*)(OpenStage stage, const std::string &path);
+// Tests only: hook is called at each stage of every open; nullptr (the
+// default) calls nothing.
+void setOpenStageHook(OpenStageHook hook);
+
 struct SearchRequest {
     uint16_t classMask;
     StampValue since;
