@@ -103,6 +103,23 @@ TEST_F(SearchClockTest, AClockAtTheEndRecordsNothingAndRepairMovesTimesBack) {
     EXPECT_EQ(stampValueOf(moved0.modified), kStart);
 }
 
+// A purge made with a clock ahead leaves a cut-off that would refuse every
+// checkpoint the correct clock hands out; the repair moves it back too.
+TEST_F(SearchClockTest, RepairMovesAPurgeCutOffAheadBackSoThatCheckpointsWorkAgain) {
+    g_now = kStart + kHundredthsPerDay;  // a day ahead
+    writer_->deleteRecord(writer_->addRecord(kClassDocument, "").recordId);
+    writer_->purgeDeletedBefore(g_now + 1);
+
+    g_now = kStart;
+    EXPECT_TRUE(writer_->timesAhead().purgeCutoff);
+    EXPECT_TRUE(writer_->repairTimes().purgeCutoff);
+    EXPECT_EQ(writer_->state().purgeCutoff, kStart);
+    EXPECT_FALSE(writer_->timesAhead().any());
+    const SearchResult full = searchAll(handle_, beginning());
+    ASSERT_EQ(full.status, TESRA_OK);
+    EXPECT_EQ(searchAll(handle_, full.until).status, TESRA_OK) << "a checkpoint after the repair";
+}
+
 // A poll's callback runs without the write lock: a writer in another
 // connection goes ahead at once and its writes come in the next poll.
 TEST_F(SearchClockTest, WritesDuringAPollDoNotWaitForItAndComeInTheNextPoll) {
