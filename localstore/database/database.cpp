@@ -31,9 +31,10 @@ CREATE TABLE store_meta (
     last_write INTEGER NOT NULL,
     write_seq INTEGER NOT NULL,
     purge_cutoff INTEGER NOT NULL,
-    instance_id TEXT
+    instance_id TEXT,
+    created INTEGER
 );
-INSERT INTO store_meta VALUES (1, 1, 0, 0, 0, 0, NULL);
+INSERT INTO store_meta VALUES (1, 1, 0, 0, 0, 0, NULL, NULL);
 CREATE TABLE records (
     record_id INTEGER PRIMARY KEY AUTOINCREMENT,
     unid_w0 INTEGER NOT NULL,
@@ -85,20 +86,23 @@ std::string randomInstanceId() {
     return text;
 }
 
-bool hasInstanceColumn(SqliteConnection &connection) {
-    SqliteStatement column(connection, "SELECT 1 FROM pragma_table_info('store_meta') WHERE name = 'instance_id'");
+bool hasMetaColumn(SqliteConnection &connection, const char *name) {
+    SqliteStatement column(connection, "SELECT 1 FROM pragma_table_info('store_meta') WHERE name = ?1");
+    column.bind(1, std::string(name));
     return column.step();
 }
 
 // The database's random instance id, given to a database made before there
 // were any. Two connections that read the same id reached the same database.
 std::string instanceIdOf(SqliteConnection &connection) {
-    if (hasInstanceColumn(connection)) {
+    if (hasMetaColumn(connection, "instance_id")) {
         SqliteStatement read(connection, "SELECT instance_id FROM store_meta WHERE id = 1");
         if (read.step() && !read.text(0).empty()) return read.text(0);
     }
     WriteTransaction transaction(connection);
-    if (!hasInstanceColumn(connection)) connection.execute("ALTER TABLE store_meta ADD COLUMN instance_id TEXT");
+    if (!hasMetaColumn(connection, "instance_id")) {
+        connection.execute("ALTER TABLE store_meta ADD COLUMN instance_id TEXT");
+    }
     SqliteStatement(connection, "UPDATE store_meta SET instance_id = coalesce(instance_id, ?1) WHERE id = 1")
         .bind(1, randomInstanceId())
         .run();
@@ -123,6 +127,9 @@ void Database::create(const std::string &path, const std::vector<std::string> &g
                                                       ", for the -wal and -shm files beside it");
     }
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
+    // A since before this time is a checkpoint of another database once at this path. Every
+    // until is at or after it, so it must leave room for one.
+    const StampValue created = std::min(clockNow(), kHighestUntil);
     // Built in a folder only this user can enter, so that no link planted
     // beside the database (or its journal) can redirect the new files.
     const std::string folder = makePrivateDirectoryBeside(path);
@@ -138,7 +145,10 @@ void Database::create(const std::string &path, const std::vector<std::string> &g
             connection.execute("PRAGMA journal_mode = WAL");
             WriteTransaction transaction(connection);
             connection.execute(kSchema);
-            SqliteStatement(connection, "UPDATE store_meta SET instance_id = ?1").bind(1, randomInstanceId()).run();
+            SqliteStatement(connection, "UPDATE store_meta SET instance_id = ?1, created = ?2")
+                .bind(1, randomInstanceId())
+                .bind(2, created)
+                .run();
             for (const std::string &user : grantedUsers) {
                 SqliteStatement(connection, "INSERT OR IGNORE INTO access_list VALUES (?1)").bind(1, user).run();
             }
@@ -215,8 +225,13 @@ std::unique_ptr<Database> Database::open(const std::string &path, int lockTimeou
         throw StoreError(TESRA_ERR_DATABASE_EXCHANGED,
                          "database '" + path + "' was exchanged for another file while it was opened");
     }
-    return std::unique_ptr<Database>(
+    // A database made before creation times were kept gets none: a time
+    // invented now would turn away every consumer's checkpoint.
+    const bool hasCreationTime = hasMetaColumn(*connection, "created");
+    std::unique_ptr<Database> database(
         new Database(path, atPath.st_dev, atPath.st_ino, std::move(connection), std::move(searchConnection)));
+    database->hasCreationTime_ = hasCreationTime;
+    return database;
 }
 
 Database::Database(const std::string &path, dev_t device, ino_t inode, std::unique_ptr<SqliteConnection> connection,
@@ -230,10 +245,12 @@ bool Database::stillAtPath() const {
 }
 
 DatabaseState Database::readState() {
-    SqliteStatement meta(*connection_,
-                         "SELECT last_until, last_write, write_seq, purge_cutoff FROM store_meta WHERE id = 1");
+    SqliteStatement meta(*connection_, hasCreationTime_ ? "SELECT last_until, last_write, write_seq, purge_cutoff, "
+                                                          "coalesce(created, 0) FROM store_meta WHERE id = 1"
+                                                        : "SELECT last_until, last_write, write_seq, purge_cutoff, 0 "
+                                                          "FROM store_meta WHERE id = 1");
     if (!meta.step()) throw StoreError(TESRA_ERR_NOT_A_DATABASE, "'" + path_ + "' has no store_meta row");
-    return {meta.integer(0), meta.integer(1), meta.integer(2), meta.integer(3)};
+    return {meta.integer(0), meta.integer(1), meta.integer(2), meta.integer(3), meta.integer(4)};
 }
 
 DatabaseState Database::state() {
@@ -448,8 +465,14 @@ TimesAhead Database::findTimesAhead(StampValue now) {
     const DatabaseState state = readState();
     SqliteStatement ahead(*connection_, "SELECT count(*), coalesce(max(modified), 0) FROM records WHERE modified > ?1");
     ahead.bind(1, now).step();
-    TimesAhead found{now, ahead.integer(0), state.lastUntil > now, state.lastWrite > now, state.purgeCutoff > now, 0};
-    found.latest = std::max({ahead.integer(1), state.lastUntil, state.lastWrite, state.purgeCutoff});
+    TimesAhead found{now,
+                     ahead.integer(0),
+                     state.lastUntil > now,
+                     state.lastWrite > now,
+                     state.purgeCutoff > now,
+                     state.created > now,
+                     0};
+    found.latest = std::max({ahead.integer(1), state.lastUntil, state.lastWrite, state.purgeCutoff, state.created});
     return found;
 }
 
@@ -469,6 +492,12 @@ TimesAhead Database::repairTimes() {
                     "purge_cutoff = min(purge_cutoff, ?1) WHERE id = 1")
         .bind(1, found.now)
         .run();
+    if (hasCreationTime_) {
+        // min() keeps the NULL of a database whose creation time is not known
+        SqliteStatement(*connection_, "UPDATE store_meta SET created = min(created, ?1) WHERE id = 1")
+            .bind(1, found.now)
+            .run();
+    }
     transaction.commit();
     return found;
 }
