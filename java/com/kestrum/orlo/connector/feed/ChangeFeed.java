@@ -365,8 +365,8 @@ public final class ChangeFeed implements ChangeSource {
             if (since == null || !options.resyncStatuses().contains(failure.status())) {
                 throw failure;
             }
-            return resync("the store purged the history since " + since + " (status " + failure.statusHex() + ")",
-                          deadline);
+            return resync("the store has no history since " + since + ", purged or from before the database was made"
+                          + " (status " + failure.statusHex() + ")", deadline);
         }
     }
 
