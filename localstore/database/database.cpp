@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <set>
@@ -52,10 +53,10 @@ CREATE INDEX records_by_modification ON records (modified, write_seq);
 CREATE TABLE access_list (user_name TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID;
 )sql";
 
-OpenStageHook g_openStageHook = nullptr;
+std::atomic<OpenStageHook> g_openStageHook{nullptr};
 
 void reachOpenStage(OpenStage stage, const std::string &path) {
-    if (g_openStageHook != nullptr) g_openStageHook(stage, path);
+    if (const OpenStageHook hook = g_openStageHook.load()) hook(stage, path);
 }
 
 uint32_t randomWord() {

@@ -432,6 +432,12 @@ TEST_F(AdminCommandTest, RepairTimesMovesTimesAheadBackAfterAsking) {
                                 "\"created\":false}"),
               std::string::npos)
         << again.output;
+
+    // a database made before creation times were kept
+    SqliteConnection(site_ + "/data/main.tdb", SQLITE_OPEN_READWRITE).execute("ALTER TABLE store_meta DROP COLUMN created");
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("created       not recorded\n"), std::string::npos);
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_, "--json"}).output.find("\"created\":null}"), std::string::npos);
+    EXPECT_EQ(admin({"repair-times", "main.tdb", "--ini", ini_, "--yes"}).exitCode, 0);
 }
 
 // Up to the 255 bytes the connector takes, as far as the file system lets a
