@@ -72,6 +72,7 @@ std::string describe(const TimesAhead &times) {
     if (times.lastUntil) text += ", the last poll's until";
     if (times.lastWrite) text += ", the last write time";
     if (times.purgeCutoff) text += ", the purge cut-off";
+    if (times.created) text += ", the creation time";
     return text;
 }
 
@@ -103,6 +104,7 @@ int runRepairTimes(const Arguments &arguments) {
                          .boolean("last_until", moved.lastUntil)
                          .boolean("last_write", moved.lastWrite)
                          .boolean("purge_cutoff", moved.purgeCutoff)
+                         .boolean("created", moved.created)
                          .line();
     } else if (!moved.any()) {
         std::cout << "nothing to repair: no time of " << database->path() << " lies after " << isoText(moved.now)
@@ -144,11 +146,11 @@ Command repairTimesCommand() {
             std::string(
                 "A process whose clock was ahead stamps writes and polls ahead, and every later\n"
                 "write is stamped after them. This moves record modification times, the last\n"
-                "poll's until, the last write time and the purge cut-off that lie after now back to\n"
-                "now, in one transaction; records keep their order. A consumer whose checkpoint is\n"
-                "later is told to resynchronise (start from the beginning) at its next poll. With\n"
-                "--json: one object with now, records (how many moved) and last_until, last_write,\n"
-                "purge_cutoff (true when moved).\n") +
+                "poll's until, the last write time, the purge cut-off and the database's creation\n"
+                "time that lie after now back to now, in one transaction; records keep their order.\n"
+                "A consumer whose checkpoint is later is told to resynchronise (start from the\n"
+                "beginning) at its next poll. With --json: one object with now, records (how many\n"
+                "moved) and last_until, last_write, purge_cutoff, created (true when moved).\n") +
                 kDatabaseHelp,
             runRepairTimes};
 }

@@ -144,12 +144,15 @@ int runInfo(const Arguments &arguments) {
         object.number("writes", state.writeSequence);
         stampOrNull(object, "purged_before", state.purgeCutoff);
         object.number("lock_timeout_ms", loadConfiguration(arguments).lockTimeout());
+        stampOrNull(object, "created", state.created);
         std::cout << object.line();
         return 0;
     }
+    // A database made before creation times were kept has none.
+    const std::string created = state.created == 0 ? std::string("not recorded") : isoText(state.created);
     std::cout << "file          " << database->path() << "\nlast until    " << stampOrNever(state.lastUntil)
               << "\nlast write    " << stampOrNever(state.lastWrite) << "\nwrites        " << state.writeSequence
-              << "\npurged before " << stampOrNever(state.purgeCutoff) << "\n";
+              << "\npurged before " << stampOrNever(state.purgeCutoff) << "\ncreated       " << created << "\n";
     return 0;
 }
 
@@ -252,13 +255,14 @@ Command listCommand() {
 Command infoCommand() {
     return {"info",
             {"DB [--ini PATH] [--json]"},
-            "Shows the file of database DB, its last search and write times and its purge time.",
+            "Shows the file of database DB, its last search, write and purge times and its creation time.",
             "one database name DB",
             1,
             1,
             {kIniOption, kJsonOption},
             std::string("With --json: one object with file, last_until, last_write, writes, purged_before\n"
-                        "(times as \"YYYY-MM-DD HH:MM:SS.hh\", null for never) and lock_timeout_ms.\n") +
+                        "(times as \"YYYY-MM-DD HH:MM:SS.hh\", null for never), lock_timeout_ms and created\n"
+                        "(null for a database made before creation times were kept).\n") +
                 kDatabaseHelp,
             runInfo};
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <set>
@@ -31,9 +32,10 @@ CREATE TABLE store_meta (
     last_write INTEGER NOT NULL,
     write_seq INTEGER NOT NULL,
     purge_cutoff INTEGER NOT NULL,
-    instance_id TEXT
+    instance_id TEXT,
+    created INTEGER
 );
-INSERT INTO store_meta VALUES (1, 1, 0, 0, 0, 0, NULL);
+INSERT INTO store_meta VALUES (1, 1, 0, 0, 0, 0, NULL, NULL);
 CREATE TABLE records (
     record_id INTEGER PRIMARY KEY AUTOINCREMENT,
     unid_w0 INTEGER NOT NULL,
@@ -50,6 +52,12 @@ CREATE TABLE records (
 CREATE INDEX records_by_modification ON records (modified, write_seq);
 CREATE TABLE access_list (user_name TEXT PRIMARY KEY NOT NULL) WITHOUT ROWID;
 )sql";
+
+std::atomic<OpenStageHook> g_openStageHook{nullptr};
+
+void reachOpenStage(OpenStage stage, const std::string &path) {
+    if (const OpenStageHook hook = g_openStageHook.load()) hook(stage, path);
+}
 
 uint32_t randomWord() {
     uint32_t word = 0;
@@ -79,20 +87,23 @@ std::string randomInstanceId() {
     return text;
 }
 
-bool hasInstanceColumn(SqliteConnection &connection) {
-    SqliteStatement column(connection, "SELECT 1 FROM pragma_table_info('store_meta') WHERE name = 'instance_id'");
+bool hasMetaColumn(SqliteConnection &connection, const char *name) {
+    SqliteStatement column(connection, "SELECT 1 FROM pragma_table_info('store_meta') WHERE name = ?1");
+    column.bind(1, std::string(name));
     return column.step();
 }
 
 // The database's random instance id, given to a database made before there
 // were any. Two connections that read the same id reached the same database.
 std::string instanceIdOf(SqliteConnection &connection) {
-    if (hasInstanceColumn(connection)) {
+    if (hasMetaColumn(connection, "instance_id")) {
         SqliteStatement read(connection, "SELECT instance_id FROM store_meta WHERE id = 1");
         if (read.step() && !read.text(0).empty()) return read.text(0);
     }
     WriteTransaction transaction(connection);
-    if (!hasInstanceColumn(connection)) connection.execute("ALTER TABLE store_meta ADD COLUMN instance_id TEXT");
+    if (!hasMetaColumn(connection, "instance_id")) {
+        connection.execute("ALTER TABLE store_meta ADD COLUMN instance_id TEXT");
+    }
     SqliteStatement(connection, "UPDATE store_meta SET instance_id = coalesce(instance_id, ?1) WHERE id = 1")
         .bind(1, randomInstanceId())
         .run();
@@ -105,6 +116,8 @@ std::string instanceIdOf(SqliteConnection &connection) {
 
 }  // namespace
 
+void setOpenStageHook(OpenStageHook hook) { g_openStageHook = hook; }
+
 void Database::create(const std::string &path, const std::vector<std::string> &grantedUsers) {
     // SQLite keeps NAME-wal and NAME-shm beside an open database: 4 more bytes in a name of at most 255.
     const size_t nameLength = path.size() - (path.rfind('/') == std::string::npos ? 0 : path.rfind('/') + 1);
@@ -115,6 +128,9 @@ void Database::create(const std::string &path, const std::vector<std::string> &g
                                                       ", for the -wal and -shm files beside it");
     }
     if (::access(path.c_str(), F_OK) == 0) throw StoreError(TESRA_ERR_FILE_EXISTS, "'" + path + "' already exists");
+    // A since before this time is a checkpoint of another database once at this path. Every
+    // until is at or after it, so it must leave room for one.
+    const StampValue created = std::min(clockNow(), kHighestUntil);
     // Built in a folder only this user can enter, so that no link planted
     // beside the database (or its journal) can redirect the new files.
     const std::string folder = makePrivateDirectoryBeside(path);
@@ -130,7 +146,10 @@ void Database::create(const std::string &path, const std::vector<std::string> &g
             connection.execute("PRAGMA journal_mode = WAL");
             WriteTransaction transaction(connection);
             connection.execute(kSchema);
-            SqliteStatement(connection, "UPDATE store_meta SET instance_id = ?1").bind(1, randomInstanceId()).run();
+            SqliteStatement(connection, "UPDATE store_meta SET instance_id = ?1, created = ?2")
+                .bind(1, randomInstanceId())
+                .bind(2, created)
+                .run();
             for (const std::string &user : grantedUsers) {
                 SqliteStatement(connection, "INSERT OR IGNORE INTO access_list VALUES (?1)").bind(1, user).run();
             }
@@ -172,8 +191,10 @@ std::unique_ptr<Database> Database::open(const std::string &path, int lockTimeou
     if (::stat(path.c_str(), &atPath) != 0) {
         throw StoreError(TESRA_ERR_NO_SUCH_DATABASE, "database '" + path + "' does not exist");
     }
+    reachOpenStage(OpenStage::kBeforeConnections, path);
     auto connection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     configure(*connection, lockTimeout);
+    reachOpenStage(OpenStage::kBetweenConnections, path);
     auto searchConnection = std::make_unique<SqliteConnection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW);
     configure(*searchConnection, lockTimeout);
     const std::string notOurs = "'" + path + "' is not a database of this store";
@@ -205,8 +226,13 @@ std::unique_ptr<Database> Database::open(const std::string &path, int lockTimeou
         throw StoreError(TESRA_ERR_DATABASE_EXCHANGED,
                          "database '" + path + "' was exchanged for another file while it was opened");
     }
-    return std::unique_ptr<Database>(
+    // A database made before creation times were kept gets none: a time
+    // invented now would turn away every consumer's checkpoint.
+    const bool hasCreationTime = hasMetaColumn(*connection, "created");
+    std::unique_ptr<Database> database(
         new Database(path, atPath.st_dev, atPath.st_ino, std::move(connection), std::move(searchConnection)));
+    database->hasCreationTime_ = hasCreationTime;
+    return database;
 }
 
 Database::Database(const std::string &path, dev_t device, ino_t inode, std::unique_ptr<SqliteConnection> connection,
@@ -220,10 +246,12 @@ bool Database::stillAtPath() const {
 }
 
 DatabaseState Database::readState() {
-    SqliteStatement meta(*connection_,
-                         "SELECT last_until, last_write, write_seq, purge_cutoff FROM store_meta WHERE id = 1");
+    SqliteStatement meta(*connection_, hasCreationTime_ ? "SELECT last_until, last_write, write_seq, purge_cutoff, "
+                                                          "coalesce(created, 0) FROM store_meta WHERE id = 1"
+                                                        : "SELECT last_until, last_write, write_seq, purge_cutoff, 0 "
+                                                          "FROM store_meta WHERE id = 1");
     if (!meta.step()) throw StoreError(TESRA_ERR_NOT_A_DATABASE, "'" + path_ + "' has no store_meta row");
-    return {meta.integer(0), meta.integer(1), meta.integer(2), meta.integer(3)};
+    return {meta.integer(0), meta.integer(1), meta.integer(2), meta.integer(3), meta.integer(4)};
 }
 
 DatabaseState Database::state() {
@@ -438,8 +466,14 @@ TimesAhead Database::findTimesAhead(StampValue now) {
     const DatabaseState state = readState();
     SqliteStatement ahead(*connection_, "SELECT count(*), coalesce(max(modified), 0) FROM records WHERE modified > ?1");
     ahead.bind(1, now).step();
-    TimesAhead found{now, ahead.integer(0), state.lastUntil > now, state.lastWrite > now, state.purgeCutoff > now, 0};
-    found.latest = std::max({ahead.integer(1), state.lastUntil, state.lastWrite, state.purgeCutoff});
+    TimesAhead found{now,
+                     ahead.integer(0),
+                     state.lastUntil > now,
+                     state.lastWrite > now,
+                     state.purgeCutoff > now,
+                     state.created > now,
+                     0};
+    found.latest = std::max({ahead.integer(1), state.lastUntil, state.lastWrite, state.purgeCutoff, state.created});
     return found;
 }
 
@@ -459,6 +493,12 @@ TimesAhead Database::repairTimes() {
                     "purge_cutoff = min(purge_cutoff, ?1) WHERE id = 1")
         .bind(1, found.now)
         .run();
+    if (hasCreationTime_) {
+        // min() keeps the NULL of a database whose creation time is not known
+        SqliteStatement(*connection_, "UPDATE store_meta SET created = min(created, ?1) WHERE id = 1")
+            .bind(1, found.now)
+            .run();
+    }
     transaction.commit();
     return found;
 }

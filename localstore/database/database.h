@@ -60,6 +60,7 @@ struct DatabaseState {
     StampValue lastWrite;     // the latest write stamp
     int64_t writeSequence;    // the latest write's sequence number
     StampValue purgeCutoff;   // deletion records before this time may be gone
+    StampValue created;       // when the database was made; 0 for one made before databases kept it
 };
 
 // What repair-times found ahead of the clock, or moved back to it.
@@ -69,15 +70,27 @@ struct TimesAhead {
     bool lastUntil;           // the last until handed out is after now
     bool lastWrite;
     bool purgeCutoff;
+    bool created;             // the creation time
     StampValue latest;        // the latest of these times
 
-    bool any() const { return records > 0 || lastUntil || lastWrite || purgeCutoff; }
+    bool any() const { return records > 0 || lastUntil || lastWrite || purgeCutoff || created; }
 };
+
+// The moments of Database::open at which another process could put a
+// different file at the path. Tests put one there through setOpenStageHook.
+enum class OpenStage {
+    kBeforeConnections,   // the file's identity (device and inode) is taken
+    kBetweenConnections,  // the writes' connection is open, the searches' not yet
+};
+using OpenStageHook = void (*)(OpenStage stage, const std::string &path);
+// Tests only: hook is called at each stage of every open; nullptr (the
+// default) calls nothing.
+void setOpenStageHook(OpenStageHook hook);
 
 struct SearchRequest {
     uint16_t classMask;
     StampValue since;
-    bool fromBeginning;  // a full listing: allowed whatever the purge cutoff
+    bool fromBeginning;  // a full listing: allowed whatever the purge cutoff and the creation time
     StoreSearchCallback callback;
     void *context;
     std::optional<InjectedFault> fault;
@@ -92,7 +105,8 @@ struct SearchRequest {
 class Database {
 public:
     // Creates an empty database (mode 0600) whose access list holds the
-    // granted users; refuses to replace an existing file. Throws StoreError.
+    // granted users, stamped with its creation time by the store's clock;
+    // refuses to replace an existing file. Throws StoreError.
     static void create(const std::string &path, const std::vector<std::string> &grantedUsers);
     // Opens the file twice, for writes and for the searches' snapshots, and
     // checks that both reached the same database by its random instance id.
@@ -130,12 +144,15 @@ public:
     TimesAhead timesAhead();
     // Moves every time of the database that lies after now back to now, in
     // one transaction: record modification times (their order kept by write
-    // sequence), the last until, the last write and the purge cutoff.
+    // sequence), the last until, the last write, the purge cutoff and the
+    // creation time.
     // Returns what it moved. Throws StoreError TESRA_ERR_CLOCK_AT_END.
     TimesAhead repairTimes();
 
     // Reports matching records to the callback in modification order and sets
-    // until on success. Returns a status.
+    // until on success, never before the creation time. Returns a status:
+    // TESRA_ERR_RESYNCHRONISE for a since (other than a full listing) before
+    // the purge cutoff or the creation time, or after any until it could hand out.
     StoreStatus search(const SearchRequest &request, StampValue &until);
 
     const std::string &path() const { return path_; }
@@ -172,6 +189,7 @@ private:
     bool stillAtPath() const;
 
     std::string path_;
+    bool hasCreationTime_ = false;  // a database made before they were kept has no column for it
     dev_t device_ = 0;
     ino_t inode_ = 0;
     std::unique_ptr<SqliteConnection> connection_;  // writes, and reads outside a search

@@ -51,7 +51,14 @@ StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
         WriteTransaction transaction(*connection_);
         const DatabaseState state = readState();
         if (!request.fromBeginning && request.since < state.purgeCutoff) return TESRA_ERR_RESYNCHRONISE;
-        newUntil = std::min(kHighestUntil, std::max({clockNowBeforeEnd(), state.lastWrite + 1, state.lastUntil}));
+        // A since before the creation is the checkpoint of a database once at
+        // this path, deleted and made anew: its records are not these, and
+        // windows from it would never report the old ones gone.
+        if (!request.fromBeginning && request.since < state.created) return TESRA_ERR_RESYNCHRONISE;
+        // Never before the creation, even with the clock set back since: the
+        // next poll from this until must not be taken for an old checkpoint.
+        newUntil = std::min(kHighestUntil, std::max({clockNowBeforeEnd(), state.lastWrite + 1, state.lastUntil,
+                                                     state.created}));
         // No until handed out was ever later than this one: a since beyond it
         // is a checkpoint from before tesra-admin repair-times moved the
         // times back, whose window would skip the writes since the repair.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <time.h>
 
 #include <fstream>
 #include <sstream>
@@ -47,6 +48,15 @@ SampleStore::~SampleStore()
 std::string SampleStore::admin(const std::string &command) const
 {
     return run(std::string(TESRA_ADMIN_PATH) + " " + command + " --ini " + directory_ + "/store/tesra.ini");
+}
+
+void SampleStore::remakeDatabaseAt(long long madeAt) const
+{
+    const long long offset = (madeAt - static_cast<long long>(time(nullptr))) * 100;
+    run("rm -f " + directory_ + "/store/data/main.tdb " + directory_ + "/store/data/main.tdb-wal " + directory_ +
+        "/store/data/main.tdb-shm");
+    run("TESRA_CLOCK_OFFSET=" + std::to_string(offset) + " " + TESRA_ADMIN_PATH + " create-db main.tdb --ini " +
+        directory_ + "/store/tesra.ini");
 }
 
 void SampleStore::rewriteIni(const std::string &content) const

@@ -19,6 +19,9 @@ public:
     // Runs "tesra-admin COMMAND --ini INI" and fails the test on a non-zero exit.
     std::string admin(const std::string &command) const;
     void rewriteIni(const std::string &content) const;
+    // Deletes main.tdb and makes it again, empty, made at the given time
+    // (seconds since 1970, UTC): the store answers no since before it.
+    void remakeDatabaseAt(long long madeAt) const;
     std::string ini() const;
     // The change entry of every record, deleted ones included, by record identifier.
     std::vector<std::string> listedEntries() const;

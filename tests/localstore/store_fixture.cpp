@@ -55,7 +55,13 @@ std::string readFile(const std::string &path) {
     return content.str();
 }
 
-StoreFixture::StoreFixture()
+StampValue g_now = 0;
+
+static StampValue fixedClock() { return g_now; }
+
+StoreFixture::StoreFixture() : StoreFixture(std::nullopt) {}
+
+StoreFixture::StoreFixture(std::optional<StampValue> clockStart)
     : iniPath_(directory_ / "tesra.ini"),
       idPath_(directory_ / "user.id"),
       dataDirectory_(directory_ / "data"),
@@ -63,6 +69,10 @@ StoreFixture::StoreFixture()
       ini_("TESRA_INI", iniPath_),
       noFaults_("TESRA_FAULTS", std::nullopt),
       noClockOffset_("TESRA_CLOCK_OFFSET", std::nullopt) {
+    if (clockStart) {
+        g_now = *clockStart;
+        setClockSource(fixedClock);
+    }
     std::filesystem::create_directory(dataDirectory_);
     createIdFile(idPath_, kUser, kPassword, kTestIterations);
     Database::create(databasePath_, {kUser});
@@ -104,14 +114,7 @@ SearchResult searchAll(StoreHandle database, const StoreTimestamp &since, uint16
 
 StoreTimestamp beginning() { return StoreTimestamp{{0, 0}}; }
 
-StampValue g_now = 0;
-
-static StampValue fixedClock() { return g_now; }
-
-FixedClockFixture::FixedClockFixture(StampValue start) {
-    g_now = start;
-    setClockSource(fixedClock);
-}
+FixedClockFixture::FixedClockFixture(StampValue start) : StoreFixture(start) {}
 
 FixedClockFixture::~FixedClockFixture() { setClockSource(nullptr); }
 

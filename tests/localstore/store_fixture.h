@@ -55,6 +55,8 @@ constexpr uint32_t kTestIterations = kMinIdIterations;
 class StoreFixture : public ::testing::Test {
 protected:
     StoreFixture();
+    // The store's clock stands at g_now from clockStart on, main.tdb is made by it.
+    explicit StoreFixture(std::optional<StampValue> clockStart);
     ~StoreFixture() override;
 
     void writeIni(const std::string &extraLines = "");

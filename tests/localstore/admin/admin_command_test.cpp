@@ -397,13 +397,18 @@ TEST_F(AdminCommandTest, ConfigurationStartingWithAByteOrderMarkIsRead) {
     EXPECT_EQ(result.exitCode, 0) << result.errors;
 }
 
-// A stamp a year ahead is moved back only when confirmed, and says what it moved.
+// A stamp a year ahead is moved back only when confirmed, and says what it
+// moved; info shows the creation time.
 TEST_F(AdminCommandTest, RepairTimesMovesTimesAheadBackAfterAsking) {
-    setupSite();
     {
         ScopedEnvironment yearAhead("TESRA_CLOCK_OFFSET", std::to_string(365LL * kHundredthsPerDay));
+        setupSite();
         ASSERT_EQ(admin({"add", "main.tdb", "--ini", ini_, "--title", "ahead"}).exitCode, 0);
     }
+    char yearAhead[32];
+    formatIsoStamp(clockNow() + 365LL * kHundredthsPerDay, yearAhead);
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("created       " + std::string(yearAhead, 10)),
+              std::string::npos);
     const std::string listedAhead = admin({"list", "main.tdb", "--ini", ini_}).output;
     const CommandResult unasked = admin({"repair-times", "main.tdb", "--ini", ini_});
     EXPECT_EQ(unasked.exitCode, 2) << "no terminal to ask at";
@@ -412,16 +417,27 @@ TEST_F(AdminCommandTest, RepairTimesMovesTimesAheadBackAfterAsking) {
 
     const CommandResult repaired = admin({"repair-times", "main.tdb", "--ini", ini_, "--yes"});
     ASSERT_EQ(repaired.exitCode, 0) << repaired.errors;
-    EXPECT_TRUE(std::regex_search(repaired.output, std::regex("^moved 1 records, the last write time back to "
+    EXPECT_TRUE(std::regex_search(repaired.output, std::regex("^moved 1 records, the last write time, the creation "
+                                                              "time back to "
                                                               "\\d{4}-\\d\\d-\\d\\d .* \\(the latest was ")))
         << repaired.output;
     char now[32];
     formatIsoStamp(clockNow(), now);
     EXPECT_NE(admin({"list", "main.tdb", "--ini", ini_}).output.find(std::string(now).substr(0, 10)), std::string::npos);
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_, "--json"}).output.find("\"created\":\"" + std::string(now, 10)),
+              std::string::npos);
     const CommandResult again = admin({"repair-times", "main.tdb", "--ini", ini_, "--json"});
     EXPECT_EQ(again.exitCode, 0) << "nothing left to move needs no confirmation";
-    EXPECT_NE(again.output.find("\"records\":0,\"last_until\":false,\"last_write\":false"), std::string::npos)
+    EXPECT_NE(again.output.find("\"records\":0,\"last_until\":false,\"last_write\":false,\"purge_cutoff\":false,"
+                                "\"created\":false}"),
+              std::string::npos)
         << again.output;
+
+    // a database made before creation times were kept
+    SqliteConnection(site_ + "/data/main.tdb", SQLITE_OPEN_READWRITE).execute("ALTER TABLE store_meta DROP COLUMN created");
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_}).output.find("created       not recorded\n"), std::string::npos);
+    EXPECT_NE(admin({"info", "main.tdb", "--ini", ini_, "--json"}).output.find("\"created\":null}"), std::string::npos);
+    EXPECT_EQ(admin({"repair-times", "main.tdb", "--ini", ini_, "--yes"}).exitCode, 0);
 }
 
 // Up to the 255 bytes the connector takes, as far as the file system lets a
@@ -465,7 +481,8 @@ TEST_F(AdminCommandTest, JsonIsOneEscapedObjectPerLineAndTextTitlesStayOnOneLine
     EXPECT_EQ(admin({"access", "main.tdb", "--ini", ini_, "--json"}).output, "{\"user\":\"Ada\"}\n");
     const std::string info = admin({"info", "main.tdb", "--ini", ini_, "--json"}).output;
     EXPECT_TRUE(std::regex_match(info, std::regex("\\{\"file\":\".*main.tdb\",\"last_until\":null,\"last_write\":\"[^\"]+\","
-                                                  "\"writes\":1,\"purged_before\":null,\"lock_timeout_ms\":10000\\}\n")))
+                                                  "\"writes\":1,\"purged_before\":null,\"lock_timeout_ms\":10000,"
+                                                  "\"created\":\"[^\"]+\"\\}\n")))
         << info;
     EXPECT_NE(admin({"delete", "main.tdb", "1", "--ini", ini_, "--json"}).output.find("{\"operation\":\"delete\","),
               std::string::npos);

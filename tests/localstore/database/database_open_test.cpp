@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <atomic>
 #include <thread>
 
@@ -202,6 +203,51 @@ TEST_F(DatabaseOpenTest, ExchangingFilesDuringOpensNeverShowsAnotherUsersDatabas
     EXPECT_EQ(idLength.integer(0), 32);
 }
 
+// Puts a database made beforehand at the path when an open reaches a stage,
+// as a restore running beside the open could.
+class ReplacementDuringOpen {
+public:
+    ReplacementDuringOpen() { setOpenStageHook(replace); }
+    ~ReplacementDuringOpen() {
+        setOpenStageHook(nullptr);
+        stage_.reset();
+    }
+    void at(OpenStage stage, const std::string &replacement) {
+        Database::create(replacement, {kUser});
+        stage_ = stage;
+        replacement_ = replacement;
+    }
+
+private:
+    static void replace(OpenStage stage, const std::string &path) {
+        if (stage_ != stage) return;
+        stage_.reset();
+        ASSERT_EQ(std::rename(replacement_.c_str(), path.c_str()), 0) << std::strerror(errno);
+    }
+    static inline std::optional<OpenStage> stage_;
+    static inline std::string replacement_;
+};
+
+// Between the two connections they reach different files; before them, both
+// reach a file that is not the one whose identity the searches compare with.
+TEST_F(DatabaseOpenTest, AFileExchangedDuringTheOpenIsRefusedOrNoticedAtTheFirstSearch) {
+    start();
+    const std::string replacement = dataDirectory_ + "/replacement.tdb";
+    StoreHandle handle;
+    {
+        ReplacementDuringOpen exchange;
+        exchange.at(OpenStage::kBetweenConnections, replacement);
+        EXPECT_EQ(open("main.tdb", handle), TESRA_ERR_DATABASE_EXCHANGED);
+        EXPECT_EQ(handle, 0u);
+
+        exchange.at(OpenStage::kBeforeConnections, replacement);
+        ASSERT_EQ(open("main.tdb", handle), TESRA_OK);
+        EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_ERR_DATABASE_REPLACED);
+    }
+    ASSERT_EQ(open("main.tdb", handle), TESRA_OK) << "opened again, the file now at the path is followed";
+    EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_OK);
+}
+
 // Like sshd's StrictModes: every folder up to / must be the user's or root's
 // and not writable by others unless sticky; the refusal names the folder.
 TEST_F(DatabaseOpenTest, FoldersOthersCanChangeAreRefusedByName) {
@@ -330,18 +376,22 @@ class FileSystemTest : public DatabaseOpenTest {
 protected:
     void SetUp() override {
         if (::geteuid() != 0) GTEST_SKIP() << "mounting a file system needs root";
-        ASSERT_EQ(::mount("tmpfs", dataDirectory_.c_str(), "tmpfs", 0, "size=256k"), 0) << std::strerror(errno);
-        mounted_ = true;
+        mountOverDataDirectory();
         Database::create(databasePath_, {kUser});
         Database::open(databasePath_)->addRecords(3, kClassDocument, "");
         start();
     }
     void TearDown() override {
         storeTerm();
-        if (mounted_) ::umount2(dataDirectory_.c_str(), MNT_DETACH);
+        for (; mounts_ > 0; --mounts_) ::umount2(dataDirectory_.c_str(), MNT_DETACH);
+    }
+    // A fresh tmpfs over the data directory, hiding what was there.
+    void mountOverDataDirectory() {
+        ASSERT_EQ(::mount("tmpfs", dataDirectory_.c_str(), "tmpfs", 0, "size=256k"), 0) << std::strerror(errno);
+        ++mounts_;
     }
 
-    bool mounted_ = false;
+    int mounts_ = 0;
 };
 
 TEST_F(FileSystemTest, ReadOnlyFileSystemHasItsOwnStatus) {
@@ -362,6 +412,21 @@ TEST_F(FileSystemTest, FullDiskHasItsOwnStatus) {
               TESRA_ERR_DISK_FULL);
     EXPECT_EQ(statusOf([&] { createIdFile(dataDirectory_ + "/other.id", kUser, kPassword, kMinIdIterations); }), TESRA_ERR_DISK_FULL);
     EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_ERR_DISK_FULL);
+}
+
+// Each tmpfs numbers its inodes from the start, so the same steps give the
+// new database the inode of the open one, on another device.
+TEST_F(FileSystemTest, TheSameInodeOnAnotherFileSystemIsAnotherFile) {
+    StoreHandle handle;
+    ASSERT_EQ(open("main.tdb", handle), TESRA_OK);
+    struct stat opened {}, replaced {};
+    ASSERT_EQ(::stat(databasePath_.c_str(), &opened), 0);
+    mountOverDataDirectory();
+    Database::create(databasePath_, {kUser});
+    ASSERT_EQ(::stat(databasePath_.c_str(), &replaced), 0);
+    ASSERT_NE(replaced.st_dev, opened.st_dev);
+    if (replaced.st_ino != opened.st_ino) GTEST_SKIP() << "this kernel's tmpfs does not number inodes per file system";
+    EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_ERR_DATABASE_REPLACED);
 }
 
 }  // namespace

@@ -103,6 +103,85 @@ TEST_F(SearchClockTest, AClockAtTheEndRecordsNothingAndRepairMovesTimesBack) {
     EXPECT_EQ(stampValueOf(moved0.modified), kStart);
 }
 
+// A purge made with a clock ahead leaves a cut-off that would refuse every
+// checkpoint the correct clock hands out, and a database made with it a
+// creation time every until is held at; the repair moves both back.
+TEST_F(SearchClockTest, RepairMovesAPurgeCutOffAndACreationTimeAheadBack) {
+    g_now = kStart + kHundredthsPerDay;  // a day ahead
+    writer_->deleteRecord(writer_->addRecord(kClassDocument, "").recordId);
+    writer_->purgeDeletedBefore(g_now + 1);
+    SqliteConnection(databasePath_, SQLITE_OPEN_READWRITE)
+        .execute(("UPDATE store_meta SET created = " + std::to_string(g_now)).c_str());
+
+    g_now = kStart;
+    const TimesAhead found = writer_->timesAhead();
+    EXPECT_TRUE(found.purgeCutoff && found.created);
+    const TimesAhead moved = writer_->repairTimes();
+    EXPECT_TRUE(moved.purgeCutoff && moved.created);
+    EXPECT_EQ(writer_->state().purgeCutoff, kStart);
+    EXPECT_EQ(writer_->state().created, kStart);
+    EXPECT_FALSE(writer_->timesAhead().any());
+    const SearchResult full = searchAll(handle_, beginning());
+    ASSERT_EQ(full.status, TESRA_OK);
+    EXPECT_EQ(stampValueOf(full.until), kStart + 1) << "untils follow the clock again";
+    EXPECT_EQ(searchAll(handle_, full.until).status, TESRA_OK) << "a checkpoint after the repair";
+}
+
+// A consumer's checkpoint from a database deleted and made anew under the
+// same name (or restored) says nothing about the new one's records: its next
+// poll is refused, so that it lists everything again. The new database's own
+// checkpoints are never taken for old ones, even with the clock set back.
+TEST_F(SearchClockTest, ACheckpointFromBeforeTheDatabaseWasMadeAsksForAFullListing) {
+    writer_->addRecord(kClassDocument, "old");
+    const SearchResult old = searchAll(handle_, beginning());
+    ASSERT_EQ(old.status, TESRA_OK);
+
+    auto closeAll = [&] {
+        ASSERT_EQ(storeCloseDatabase(handle_), TESRA_OK);
+        writer_.reset();
+    };
+    auto openAll = [&] {
+        writer_ = Database::open(databasePath_);
+        handle_ = openMain();
+    };
+    closeAll();
+    g_now = kStart + 6000;
+    ASSERT_EQ(std::remove(databasePath_.c_str()), 0);
+    Database::create(databasePath_, {kUser});
+    openAll();
+    EXPECT_EQ(writer_->state().created, kStart + 6000);
+
+    ScopedEnvironment setBack("TESRA_CLOCK_OFFSET", "-3000");  // the clock steps back below the creation
+    writer_->addRecord(kClassDocument, "new");
+    const SearchResult refused = searchAll(handle_, old.until);
+    EXPECT_EQ(refused.status, TESRA_ERR_RESYNCHRONISE);
+    EXPECT_TRUE(refused.matches.empty());
+    EXPECT_EQ(searchAll(handle_, stampOf(kEarliestStamp)).matches.size(), 1u) << "0001-01-01 is everything too";
+    const SearchResult full = searchAll(handle_, beginning());
+    ASSERT_EQ(full.status, TESRA_OK);
+    ASSERT_EQ(full.matches.size(), 1u);
+    EXPECT_EQ(full.matches[0].title, "new");
+    EXPECT_GE(stampValueOf(full.until), kStart + 6000) << "no until before the creation";
+    const RecordWrite next = writer_->addRecord(kClassDocument, "next");
+    const SearchResult followed = searchAll(handle_, full.until);
+    ASSERT_EQ(followed.status, TESRA_OK) << "the new database's own checkpoint";
+    ASSERT_EQ(followed.matches.size(), 1u);
+    EXPECT_EQ(followed.matches[0].match.recordId, next.recordId);
+
+    // A database made before creation times were kept has none, and gets
+    // none at its open: every checkpoint goes on working.
+    closeAll();
+    SqliteConnection(databasePath_, SQLITE_OPEN_READWRITE).execute("ALTER TABLE store_meta DROP COLUMN created");
+    openAll();
+    const SearchResult unchecked = searchAll(handle_, old.until);
+    EXPECT_EQ(unchecked.status, TESRA_OK);
+    EXPECT_EQ(unchecked.matches.size(), 2u);
+    EXPECT_EQ(writer_->state().created, 0);
+    EXPECT_FALSE(writer_->repairTimes().created);
+    SqliteConnection upgraded(databasePath_, SQLITE_OPEN_READONLY);
+    EXPECT_FALSE(SqliteStatement(upgraded, "SELECT 1 FROM pragma_table_info('store_meta') WHERE name = 'created'").step());
+}
+
 // A poll's callback runs without the write lock: a writer in another
 // connection goes ahead at once and its writes come in the next poll.
 TEST_F(SearchClockTest, WritesDuringAPollDoNotWaitForItAndComeInTheNextPoll) {

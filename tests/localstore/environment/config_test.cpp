@@ -156,6 +156,10 @@ TEST_F(ConfigTest, LockTimeoutSetsTheWaitForAnotherWritersLock) {
         writeIni(bad);
         EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_BAD_SETTING) << bad;
     }
+    // the ends of the range are settings too
+    EXPECT_EQ(IniConfig::parse("LockTimeout=3600000\n", directory_.path()).lockTimeout(), 3600000);
+    writeIni("LockTimeout=3600000\n");
+    EXPECT_EQ(storeInit(0, nullptr), TESRA_OK);
     writeIni("LockTimeout=0\n");
     start();
     StoreHandle handle = openMain();
