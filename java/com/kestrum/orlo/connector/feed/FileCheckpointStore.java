@@ -33,7 +33,7 @@ import java.util.Objects;
  * {@code server} is empty for a local database; {@code end} is the end text of the last committed batch,
  * exactly {@code YYYY-MM-DD HH:MM:SS.mmm}. A version-1 file, a bare end text on one line (with or without
  * its line feed, and nothing after it), is read as the end text of whatever database the feed opens, and
- * written as version 2 at the next commit.
+ * written as version 2 at the next write.
  *
  * <p>A file that is empty, not a regular file (a link, a folder, a FIFO: never opened), larger than
  * {@value #MAX_SIZE} bytes, of another form, or of another server or database, is refused at open with a

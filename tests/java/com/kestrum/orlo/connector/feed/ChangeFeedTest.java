@@ -425,6 +425,7 @@ class ChangeFeedTest {
         Files.writeString(checkpoint, recent + "\n");
         try (ChangeFeed feed = open()) {
             assertEquals(recent, feed.committedUntil());
+            store.admin("change", DATABASE, "1");
             ChangeBatch batch = feed.poll();
             assertEquals(recent, batch.since());
             feed.commit(batch);
