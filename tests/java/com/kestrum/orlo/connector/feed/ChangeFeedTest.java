@@ -28,6 +28,7 @@ import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashSet;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 import java.util.Vector;
 import java.util.stream.Collectors;
@@ -693,24 +694,38 @@ class ChangeFeedTest {
     }
 
     @Test
-    void aSecondProcessOnTheSameCheckpointIsRefusedAtOnce() throws Exception {
+    void aSecondProcessOnTheSameCheckpointIsRefusedAtOnceAndAMissingConfigurationIsNamed() throws Exception {
         try (ChangeFeed feed = open()) {
             feed.commit(feed.poll());
-            List<String> command = List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
-                                           "-Djava.library.path=" + System.getProperty("java.library.path"),
-                                           "-cp", System.getProperty("java.class.path"),
-                                           "com.kestrum.orlo.connector.demo.ChangeWatcher", DATABASE,
-                                           SampleStore.PASSWORD, checkpoint.toString(), "1", "0");
-            Process second = new ProcessBuilder(command).redirectErrorStream(true).start();
-            try {
-                String output = assertTimeoutPreemptively(Duration.ofSeconds(60),
-                    () -> new String(second.getInputStream().readAllBytes(), StandardCharsets.UTF_8),
-                    "a second watcher on the same checkpoint to give up");
-                assertEquals(1, second.waitFor(), output);
-                assertTrue(output.contains("in use by another change feed"), output);
-            } finally {
-                second.destroyForcibly();
-            }
+            String output = watcherRefused(Map.of());
+            assertTrue(output.contains("in use by another change feed"), output);
+        }
+        Path missing = store.folder.resolve("nowhere").resolve("store.ini");
+        String output = watcherRefused(Map.of("TESRA_INI", missing.toString()));
+        assertTrue(output.contains(missing + " (named by TESRA_INI)"), output);
+        assertTrue(output.contains("status 0x0102"), output);
+        assertTrue(ChangeFeedException.configurationFile(null).contains(Path.of("tesra.ini").toAbsolutePath()
+                                                                        + " (TESRA_INI is not set"));
+    }
+
+    /** The output of a watcher process on the sample database and checkpoint that must fail to open. */
+    private String watcherRefused(Map<String, String> environment) throws Exception {
+        List<String> command = List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
+                                       "-Djava.library.path=" + System.getProperty("java.library.path"),
+                                       "-cp", System.getProperty("java.class.path"),
+                                       "com.kestrum.orlo.connector.demo.ChangeWatcher", DATABASE,
+                                       SampleStore.PASSWORD, checkpoint.toString(), "1", "0");
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true);
+        builder.environment().putAll(environment);
+        Process watcher = builder.start();
+        try {
+            String output = assertTimeoutPreemptively(Duration.ofSeconds(60),
+                () -> new String(watcher.getInputStream().readAllBytes(), StandardCharsets.UTF_8),
+                "a watcher that cannot open to give up");
+            assertEquals(1, watcher.waitFor(), output);
+            return output;
+        } finally {
+            watcher.destroyForcibly();
         }
     }
 
