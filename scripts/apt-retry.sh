@@ -92,6 +92,25 @@ _apt_drop_security_stanzas() {
     }'
 }
 
+# In the throwaway root (VRXCHDET_APT_DROP_BROKEN_SECURITY=1), when apt-get's
+# output (file $1) shows a broken security suite, sets the sources of the
+# following apt-get calls of this install to those without it, and says so;
+# fails when it does not apply or was done already. Uses the caller's $tmp,
+# $sources, $dropped and $next_pause.
+_apt_drop_security() {
+  [ "${VRXCHDET_APT_DROP_BROKEN_SECURITY:-0}" = 1 ] && [ "$dropped" -eq 0 ] \
+    && _apt_fetch_failures "$1" | cut -f1 | grep -q -- '-security' || return 1
+  dropped=1
+  if ! _apt_sources_without_security "$tmp/sources"; then
+    echo "$_apt_name: could not write the sources without the security suite" >&2
+    return 1
+  fi
+  sources=(-o "Dir::Etc::SourceList=$tmp/sources/sources.list"
+    -o "Dir::Etc::SourceParts=$tmp/sources/sources.list.d")
+  echo "$_apt_name: the security suite's index or files are broken on the mirror; this root installs from the release suite alone, without the security suite in its sources for this install" >&2
+  next_pause=0
+}
+
 # apt_install PACKAGE...: see above. apt-get's own output goes to stdout,
 # this function's account of failures to stderr.
 apt_install() {
@@ -128,6 +147,11 @@ _apt_install_in() {
     "${apt[@]}" "${sources[@]}" update 2>&1 | tee "$tmp/update.log" || update_status=$?
     if [ "$update_status" -ne 0 ]; then
       _apt_tell_failures "$tmp/update.log" "apt-get update could not fetch"
+      # Decided before anything is installed: packages of one version from the security suite beside
+      # packages of another architecture from the release suite alone cannot be installed together.
+      if _apt_drop_security "$tmp/update.log"; then
+        continue
+      fi
       echo "$_apt_name: apt-get update failed (status $update_status); going on with the indexes it fetched and those already on disk" >&2
     fi
     install_status=0
@@ -141,17 +165,8 @@ _apt_install_in() {
       return 1
     fi
     _apt_tell_failures "$tmp/install.log" "apt-get install could not fetch"
-    if [ "${VRXCHDET_APT_DROP_BROKEN_SECURITY:-0}" = 1 ] && [ "$dropped" -eq 0 ] \
-      && _apt_fetch_failures "$tmp/attempt.log" | cut -f1 | grep -q -- '-security'; then
-      dropped=1
-      if _apt_sources_without_security "$tmp/sources"; then
-        sources=(-o "Dir::Etc::SourceList=$tmp/sources/sources.list"
-          -o "Dir::Etc::SourceParts=$tmp/sources/sources.list.d")
-        echo "$_apt_name: the security suite's index or files are broken on the mirror; this root installs from the release suite alone, without the security suite in its sources for this install" >&2
-        next_pause=0
-        continue
-      fi
-      echo "$_apt_name: could not write the sources without the security suite" >&2
+    if _apt_drop_security "$tmp/attempt.log"; then
+      continue
     fi
     next_pause=$((next_pause + 1))
     [ "$next_pause" -lt ${#pauses[@]} ] && continue

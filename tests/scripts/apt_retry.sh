@@ -114,12 +114,12 @@ expect_in "with every download done: not tried again" "why it stops"
 ! grep -q -i "mirror" <<<"$err" || fail "blames the mirror"
 
 # In the throwaway root of fresh-debian.sh a broken security suite is left
-# out of the sources at once, each form of them, and the install takes the
-# release suite alone.
+# out of the sources as soon as the update shows it, before anything is
+# installed, each form of them, and the install takes the release suite alone.
 run release-alone VRXCHDET_APT_DROP_BROKEN_SECURITY=1 FAKE_APT_BROKEN=security FAKE_APT_UPDATE_FAILS=99 \
   FAKE_APT_INSTALL=needs-index
 [ "$status" -eq 0 ] || fail "status $status"
-[ "$(calls)" = "update;$install_all""update [own sources];${install_all%;} [own sources];" ] || fail "calls '$(calls)'"
+[ "$(calls)" = "update;update [own sources];${install_all%;} [own sources];" ] || fail "calls '$(calls)'"
 [ -z "$(pauses)" ] || fail "paused: $(pauses)"
 expect_in "installs from the release suite alone" "that the security suite was dropped"
 sources=$(cat "$state/sources-seen" 2>/dev/null || true)

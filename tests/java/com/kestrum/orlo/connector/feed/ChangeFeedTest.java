@@ -281,32 +281,37 @@ class ChangeFeedTest {
     @Test
     void pollWithATimeoutWaitsForChangesAndWakeupEndsTheWait() throws Exception {
         CountingConnector counted = new CountingConnector();
-        ChangeFeedOptions often = ChangeFeedOptions.defaults().withPollInterval(Duration.ofMillis(20));
-        ChangeFeed feed = sample().connector(counted).checkpoint(checkpoint).options(often).open();
+        AtomicReference<Thread> polling = new AtomicReference<>();
+        ExecutorService threads = Executors.newSingleThreadExecutor();
+        int before;
         try {
-            feed.commit(feed.poll(Duration.ofMinutes(5)));  // the full listing returns at once
-            assertEquals(1, counted.calls);
-            ChangeBatch idle = feed.poll(Duration.ofMillis(300));
-            assertEquals(List.of(), idle.changes());
-            assertTrue(counted.calls > 2, "polled the store again and again while idle: " + counted.calls);
-            feed.commit(idle);
+            ChangeFeedOptions often = ChangeFeedOptions.defaults().withPollInterval(Duration.ofMillis(20));
+            try (ChangeFeed feed = sample().connector(counted).checkpoint(checkpoint).options(often).open()) {
+                feed.commit(feed.poll(Duration.ofMinutes(5)));  // the full listing returns at once
+                assertEquals(1, counted.calls);
+                ChangeBatch idle = feed.poll(Duration.ofMillis(300));
+                assertEquals(List.of(), idle.changes());
+                assertTrue(counted.calls > 2, "polled the store again and again while idle: " + counted.calls);
+                feed.commit(idle);
 
-            // Returns as soon as a store poll brings changes, long before its timeout.
-            ExecutorService threads = Executors.newSingleThreadExecutor();
-            try {
-                AtomicReference<Thread> polling = new AtomicReference<>();
+                // Returns as soon as a store poll brings changes, long before its timeout.
+                before = counted.calls;
                 Future<ChangeBatch> waiting = threads.submit(() -> {
                     polling.set(Thread.currentThread());
                     return feed.poll(Duration.ofMinutes(5));
                 });
-                awaitPause(waiting, polling, counted, 2);
+                awaitPause(waiting, polling, counted, before + 1);
                 store.admin("change", DATABASE, "3");
                 ChangeBatch changed = waiting.get(60, TimeUnit.SECONDS);
                 assertEquals(List.of(3L), recordIds(changed));
                 feed.commit(changed);
+            }
 
-                // wakeup ends a wait with the empty batch it has, which can be committed.
-                int before = counted.calls;
+            // wakeup ends a wait in the middle of a long pause, with the empty batch it has, which can be committed.
+            ChangeFeedOptions seldom = ChangeFeedOptions.defaults().withPollInterval(Duration.ofMinutes(10));
+            ChangeFeed feed = sample().connector(counted).checkpoint(checkpoint).options(seldom).open();
+            try {
+                before = counted.calls;
                 Future<ChangeBatch> woken = threads.submit(() -> feed.poll(Duration.ofMinutes(5)));
                 awaitPause(woken, polling, counted, before + 1);
                 feed.wakeup();
@@ -319,16 +324,17 @@ class ChangeFeedTest {
                 assertEquals(List.of(), threads.submit(() -> feed.poll(Duration.ofMinutes(5))).get(60, TimeUnit.SECONDS).changes());
                 assertEquals(before + 1, counted.calls);
                 // close ends a wait too.
+                before = counted.calls;
                 Future<ChangeBatch> closed = threads.submit(() -> feed.poll(Duration.ofMinutes(5)));
-                awaitPause(closed, polling, counted, counted.calls + 1);
+                awaitPause(closed, polling, counted, before + 1);
                 feed.close();
                 ExecutionException ended = assertThrows(ExecutionException.class, () -> closed.get(60, TimeUnit.SECONDS));
                 assertTrue(ended.getCause() instanceof IllegalStateException, ended.toString());
             } finally {
-                threads.shutdownNow();
+                feed.close();
             }
         } finally {
-            feed.close();
+            threads.shutdownNow();
         }
     }
 
@@ -580,6 +586,12 @@ class ChangeFeedTest {
             assertEquals(2L, beans.getAttribute(name, "NumberOfCommittedTransactions"), "empty batches are not counted");
             ChangeBatch moved = feed.poll();
             assertEquals(feed.committedUntil(), moved.since(), "a skipped write is not taken for a rollback");
+        }
+        FailingCheckpoint fromNow = new FailingCheckpoint();
+        try (ChangeFeed feed = sample().checkpoint(fromNow).options(ChangeFeedOptions.defaults().withStartFromNow()).open()) {
+            ChangeBatch now = feed.poll();
+            feed.commit(now);
+            assertEquals(now.until(), fromNow.endText, "a checkpoint that holds nothing is written even for an empty batch");
         }
         FailingCheckpoint eager = new FailingCheckpoint();
         try (ChangeFeed feed = sample().checkpoint(eager).options(ChangeFeedOptions.defaults()
