@@ -475,8 +475,11 @@ public final class ChangeFeed implements ChangeSource {
         if (end.isAfter(Instant.now().plus(Duration.ofMinutes(1)))) {
             throw new ChangeFeedException("The " + checkpoint + " holds the end " + committed + ", later than now ("
                                           + EndText.of(Instant.now(), options.storeZone()) + " in the store's time zone "
-                                          + options.storeZone() + "); a checkpoint is never ahead of the store (for a store "
-                                          + "in another time zone, see ChangeFeedOptions.withStoreZone)", null,
+                                          + options.storeZone() + "); a checkpoint is never ahead of the store. For a store "
+                                          + "in another time zone, see ChangeFeedOptions.withStoreZone. If the store's clock "
+                                          + "ran ahead and was put right since, its database keeps times from then: run "
+                                          + "tesra-admin repair-times on it, then start this consumer afresh (remove the "
+                                          + "checkpoint, and rebuild the view from the full listing)", null,
                                           ChangeFeedException.CHECKPOINT_REFUSED, null);
         }
     }

@@ -13,15 +13,27 @@ import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.NoSuchFileException;
 import java.nio.file.NotDirectoryException;
+import java.nio.file.OpenOption;
 import java.nio.file.Path;
 import java.nio.file.StandardCopyOption;
 import java.nio.file.StandardOpenOption;
 import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.FileAttribute;
+import java.nio.file.attribute.PosixFileAttributes;
+import java.nio.file.attribute.PosixFilePermission;
+import java.nio.file.attribute.PosixFilePermissions;
+import java.util.HashMap;
+import java.util.Map;
 import java.util.Objects;
+import java.util.Set;
 
 /**
  * The checkpoint as a small text file, replaced atomically at each commit, and held by one feed at a
- * time through an OS lock on a sibling file, {@code NAME.lock}, which stays in place.
+ * time through an OS lock on a sibling file, {@code NAME.lock}, which stays in place. The lock file is
+ * the owner's alone ({@code 0600}, made so when found wider), so no other user can hold a lock on it; and
+ * one lock per file serves the whole JVM, so a second store on the same file in the same JVM is refused
+ * without touching the lock of the first (an OS lock belongs to the process, and closing any channel on
+ * the file would release it).
  *
  * <p>The file, format version 2, is four lines of UTF-8, each ending in a line feed:
  * <pre>
@@ -38,14 +50,19 @@ import java.util.Objects;
  * <p>A file that is empty, not a regular file (a link, a folder, a FIFO: never opened), larger than
  * {@value #MAX_SIZE} bytes, of another form, or of another server or database, is refused at open with a
  * {@link ChangeFeedException} that names the file and what is wrong. A commit writes a new file under an
- * unguessable name, created exclusively beside the checkpoint, flushes it to disk, and renames it over the
- * checkpoint; a link at the checkpoint's name is replaced, never followed.
+ * unguessable name ({@code NAME.DIGITS.tmp}), created exclusively beside the checkpoint, flushes it to
+ * disk, and renames it over the checkpoint; a link at the checkpoint's name is replaced, never followed.
+ * The open removes such files that a crash left behind, regular files of that form only. Control
+ * characters and a byte-order mark in a refused file are shown escaped in the message.
  */
 public final class FileCheckpointStore implements CheckpointStore {
     /** The largest checkpoint file read, in bytes. */
     public static final int MAX_SIZE = 4096;
     static final String HEADER = "vrxchdet-checkpoint 2";
     private static final boolean WINDOWS = System.getProperty("os.name", "").startsWith("Windows");
+    private static final Set<PosixFilePermission> OWNER_READ_WRITE = PosixFilePermissions.fromString("rw-------");
+    // The lock files this JVM holds a lock on, by real path, and the store holding each.
+    private static final Map<Path, FileCheckpointStore> HOLDERS = new HashMap<>();
 
     /** The steps of a commit that make it durable; tests watch their order. */
     interface Disk {
@@ -85,6 +102,7 @@ public final class FileCheckpointStore implements CheckpointStore {
     private final Disk disk;
     private FileChannel lockChannel;
     private FileLock lock;
+    private Path heldAs;
 
     /**
      * A checkpoint in the given file.
@@ -122,6 +140,9 @@ public final class FileCheckpointStore implements CheckpointStore {
             claim();
         } catch (CheckpointInUseException inUse) {
             throw new ChangeFeedException(inUse.getMessage(), inUse, ChangeFeedException.CHECKPOINT_REFUSED, null);
+        } catch (IOException failure) {
+            throw new ChangeFeedException("Cannot lock the " + this + " through " + lockFile + ": " + failure, failure,
+                                          ChangeFeedException.CHECKPOINT_FAILED, null);
         }
         removeLeftoverTemporaries();
         BasicFileAttributes attributes;
@@ -145,7 +166,8 @@ public final class FileCheckpointStore implements CheckpointStore {
             return endText(lines[0], "its only line");
         }
         if (lines.length != 5 || !lines[4].isEmpty() || !lines[0].equals(HEADER)) {
-            throw refused("is not a checkpoint: version 2 is the four lines '" + HEADER
+            throw refused("is not a checkpoint (its first line is " + EndText.quoted(lines[0]) + "): version 2 is the "
+                          + "four lines '" + HEADER
                           + "', 'server=NAME', 'database=NAME', 'end=YYYY-MM-DD HH:MM:SS.mmm'");
         }
         String fileServer = value(lines[1], "server=");
@@ -187,12 +209,18 @@ public final class FileCheckpointStore implements CheckpointStore {
     /** Releases the lock; the lock file stays, as removing it could split two later feeds onto two files. */
     @Override
     public synchronized void release() throws IOException {
-        if (lockChannel != null) {
-            try {
-                lockChannel.close();
-            } finally {
-                lockChannel = null;
-                lock = null;
+        synchronized (HOLDERS) {
+            if (heldAs != null) {
+                HOLDERS.remove(heldAs);
+                heldAs = null;
+            }
+            if (lockChannel != null) {
+                try {
+                    lockChannel.close();
+                } finally {
+                    lockChannel = null;
+                    lock = null;
+                }
             }
         }
     }
@@ -206,44 +234,101 @@ public final class FileCheckpointStore implements CheckpointStore {
         if (lock != null) {
             return;
         }
-        try {
-            if (!Files.readAttributes(lockFile, BasicFileAttributes.class, LinkOption.NOFOLLOW_LINKS).isRegularFile()) {
-                throw new IOException(lockFile + ", the lock file of the " + this + ", is not a regular file");
+        synchronized (HOLDERS) {
+            Path key = folder.toRealPath().resolve(lockFile.getFileName());
+            FileCheckpointStore holder = HOLDERS.get(key);
+            if (holder != null) {
+                throw inUse("another change feed in this JVM");
             }
-        } catch (NoSuchFileException absent) {
-            // made just below
-        }
-        FileChannel channel = FileChannel.open(lockFile, StandardOpenOption.CREATE, StandardOpenOption.WRITE,
-                                               LinkOption.NOFOLLOW_LINKS);
-        FileLock taken = null;
-        try {
-            taken = channel.tryLock();
-        } catch (OverlappingFileLockException heldHere) {
-            taken = null;
-        } finally {
+            FileChannel channel = openLockFile();
+            FileLock taken = null;
+            try {
+                taken = channel.tryLock();
+            } catch (OverlappingFileLockException heldHere) {
+                taken = null;
+            } finally {
+                if (taken == null) {
+                    channel.close();
+                }
+            }
             if (taken == null) {
+                throw inUse("another change feed, in another process");
+            }
+            lockChannel = channel;
+            lock = taken;
+            heldAs = key;
+            HOLDERS.put(key, this);
+        }
+    }
+
+    private CheckpointInUseException inUse(String byWhom) {
+        return new CheckpointInUseException("The " + this + " is in use by " + byWhom + " (it holds the lock on "
+                                            + lockFile + "); one feed at a time follows a checkpoint");
+    }
+
+    /** Opens the lock file, made the owner's alone; refuses anything but a regular file. */
+    private FileChannel openLockFile() throws IOException {
+        boolean posix = folder.getFileSystem().supportedFileAttributeViews().contains("posix");
+        BasicFileAttributes attributes;
+        try {
+            attributes = posix ? Files.readAttributes(lockFile, PosixFileAttributes.class, LinkOption.NOFOLLOW_LINKS)
+                               : Files.readAttributes(lockFile, BasicFileAttributes.class, LinkOption.NOFOLLOW_LINKS);
+        } catch (NoSuchFileException absent) {
+            attributes = null;  // made below
+        }
+        if (attributes != null && !attributes.isRegularFile()) {
+            throw new IOException(lockFile + ", the lock file of the " + this + ", is not a regular file");
+        }
+        FileAttribute<?>[] ownerOnly = posix ? new FileAttribute<?>[] {PosixFilePermissions.asFileAttribute(OWNER_READ_WRITE)}
+                                             : new FileAttribute<?>[0];
+        Set<OpenOption> options = Set.of(StandardOpenOption.CREATE, StandardOpenOption.WRITE, LinkOption.NOFOLLOW_LINKS);
+        FileChannel channel = FileChannel.open(lockFile, options, ownerOnly);
+        if (attributes instanceof PosixFileAttributes
+            && !((PosixFileAttributes) attributes).permissions().equals(OWNER_READ_WRITE)) {
+            try {
+                // Read access is enough to hold a shared lock and keep every feed out.
+                Files.setPosixFilePermissions(lockFile, OWNER_READ_WRITE);
+            } catch (IOException notOwner) {
                 channel.close();
+                throw new IOException(lockFile + ", the lock file of the " + this + ", can be read by other users and "
+                                      + "cannot be made private (" + notOwner + "); remove it", notOwner);
             }
         }
-        if (taken == null) {
-            throw new CheckpointInUseException("The " + this + " is in use by another change feed (it holds the lock on "
-                                               + lockFile + "); one feed at a time follows a checkpoint");
-        }
-        lockChannel = channel;
-        lock = taken;
+        return channel;
     }
 
     /** Temporary files of commits a crash interrupted; only the lock holder's commits make them. */
-    private void removeLeftoverTemporaries() throws IOException {
+    private void removeLeftoverTemporaries() throws ChangeFeedException {
         String prefix = file.getFileName() + ".";
+        Path current = null;
         try (DirectoryStream<Path> entries = Files.newDirectoryStream(folder)) {
             for (Path entry : entries) {
                 String name = entry.getFileName().toString();
-                if (name.startsWith(prefix) && name.endsWith(".tmp") && name.length() > prefix.length() + 4) {
+                if (isTemporaryName(name, prefix)
+                    && Files.readAttributes(entry, BasicFileAttributes.class, LinkOption.NOFOLLOW_LINKS).isRegularFile()) {
+                    current = entry;
                     Files.deleteIfExists(entry);
                 }
             }
+        } catch (IOException failure) {
+            throw new ChangeFeedException("Cannot remove the leftovers of interrupted commits of the " + this
+                                          + (current == null ? "" : " (" + current + ")") + ": " + failure, failure,
+                                          ChangeFeedException.CHECKPOINT_FAILED, null);
         }
+    }
+
+    /** Whether the name is one a commit gives its new file: the checkpoint's name, a dot, digits, ".tmp". */
+    static boolean isTemporaryName(String name, String prefix) {
+        int digitsEnd = name.length() - ".tmp".length();
+        if (!name.startsWith(prefix) || !name.endsWith(".tmp") || digitsEnd <= prefix.length()) {
+            return false;
+        }
+        for (int i = prefix.length(); i < digitsEnd; ++i) {
+            if (name.charAt(i) < '0' || name.charAt(i) > '9') {
+                return false;
+            }
+        }
+        return true;
     }
 
     private byte[] readAtMost(int limit) throws ChangeFeedException, IOException {
@@ -283,7 +368,7 @@ public final class FileCheckpointStore implements CheckpointStore {
 
     private String value(String line, String key) throws ChangeFeedException {
         if (!line.startsWith(key)) {
-            throw refused("has '" + line + "' where the line '" + key + "...' belongs");
+            throw refused("has " + EndText.quoted(line) + " where the line '" + key + "...' belongs");
         }
         return line.substring(key.length());
     }
@@ -293,7 +378,8 @@ public final class FileCheckpointStore implements CheckpointStore {
     }
 
     static String describe(String server, String database) {
-        return server.isEmpty() ? "the local database " + database : "database " + database + " on server " + server;
+        return server.isEmpty() ? "the local database " + EndText.quoted(database)
+                                : "database " + EndText.quoted(database) + " on server " + EndText.quoted(server);
     }
 
     /** Another feed, in this or another process, holds the checkpoint. */

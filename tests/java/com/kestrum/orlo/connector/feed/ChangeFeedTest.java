@@ -20,6 +20,7 @@ import java.nio.file.Files;
 import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.attribute.BasicFileAttributes;
+import java.nio.file.attribute.PosixFilePermissions;
 import java.time.Duration;
 import java.time.Instant;
 import java.time.LocalDateTime;
@@ -406,6 +407,13 @@ class ChangeFeedTest {
             assertEquals(ChangeFeedException.CHECKPOINT_REFUSED, refused.status(), bad);
             assertEquals(DATABASE, refused.database(), bad);
         }
+        Files.writeString(checkpoint, future + "\n");
+        assertTrue(assertThrows(ChangeFeedException.class, this::open).getMessage().contains("tesra-admin repair-times"));
+        // What would not show in a message is escaped there.
+        Files.writeString(checkpoint, "\uFEFF" + past + "\n");
+        assertTrue(assertThrows(ChangeFeedException.class, this::open).getMessage().contains("'\\uFEFF" + past + "'"));
+        Files.writeString(checkpoint, v2(DATABASE, past).replace("\n", "\r\n"));
+        assertTrue(assertThrows(ChangeFeedException.class, this::open).getMessage().contains("'vrxchdet-checkpoint 2\\r'"));
         // The future is judged in the store's time zone: now there is not ahead, and a day behind UTC is.
         ZoneOffset east = ZoneOffset.ofHours(14);
         String nowInTheEast = LocalDateTime.now(east).toString().replace('T', ' ').substring(0, 23);
@@ -496,10 +504,14 @@ class ChangeFeedTest {
         assertEquals(3, temporaries.size());
         assertEquals("precious\n", Files.readString(victim));
         // A crash's leftover is swept at the next open; files of other names stay.
-        List<String> others = List.of("feed.checkpoint.tmp", "other.tmp", "feed.checkpointx.123456.tmp", "feed.checkpoint.new");
+        List<String> others = List.of("feed.checkpoint.tmp", "other.tmp", "feed.checkpointx.123456.tmp", "feed.checkpoint.new",
+                                      "feed.checkpoint.notes.tmp", "feed.checkpoint.999.tmp", "feed.checkpoint.777.tmp");
         Files.writeString(checkpoint.resolveSibling("feed.checkpoint.123456.tmp"), "left by a crash\n");
-        Files.writeString(store.folder.resolve("other.tmp"), "someone else's\n");
-        Files.writeString(store.folder.resolve("feed.checkpointx.123456.tmp"), "someone else's\n");
+        for (String name : List.of("other.tmp", "feed.checkpointx.123456.tmp", "feed.checkpoint.notes.tmp")) {
+            Files.writeString(store.folder.resolve(name), "someone else's\n");
+        }
+        Files.createDirectories(store.folder.resolve("feed.checkpoint.999.tmp").resolve("not empty"));
+        Files.createSymbolicLink(store.folder.resolve("feed.checkpoint.777.tmp"), victim);
         open().close();
         assertFalse(Files.exists(checkpoint.resolveSibling("feed.checkpoint.123456.tmp")));
         for (String name : others) {
@@ -507,7 +519,8 @@ class ChangeFeedTest {
         }
         try (var left = Files.list(store.folder)) {
             assertEquals(List.of(), left.map(path -> path.getFileName().toString())
-                .filter(name -> name.matches("feed\\.checkpoint\\.\\d+\\.tmp")).collect(Collectors.toList()));
+                .filter(name -> name.matches("feed\\.checkpoint\\.\\d+\\.tmp") && !others.contains(name))
+                .collect(Collectors.toList()));
         }
     }
 
@@ -707,10 +720,18 @@ class ChangeFeedTest {
 
     @Test
     void aSecondProcessOnTheSameCheckpointIsRefusedAtOnceAndAMissingConfigurationIsNamed() throws Exception {
+        Path lockFile = checkpoint.resolveSibling("feed.checkpoint.lock");
+        Files.createFile(lockFile, PosixFilePermissions.asFileAttribute(PosixFilePermissions.fromString("rw-r--r--")));
         try (ChangeFeed feed = open()) {
             feed.commit(feed.poll());
+            assertEquals("rw-------", PosixFilePermissions.toString(Files.getPosixFilePermissions(lockFile)),
+                         "no other user may open the lock file and hold a lock on it");
+            // A second store on the file in this JVM is refused, and leaves the first one's lock in place.
+            ChangeFeedException here = assertThrows(ChangeFeedException.class,
+                                                    () -> new FileCheckpointStore(checkpoint).read("", DATABASE));
+            assertTrue(here.getMessage().contains("in use by another change feed in this JVM"), here.getMessage());
             String output = watcherRefused(Map.of());
-            assertTrue(output.contains("in use by another change feed"), output);
+            assertTrue(output.contains("in use by another change feed, in another process"), output);
         }
         Path missing = store.folder.resolve("nowhere").resolve("store.ini");
         String output = watcherRefused(Map.of("TESRA_INI", missing.toString()));
