@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "environment/ini_config.h"
+#include "status/status_codes.h"
+#include "status/store_error.h"
 #include "fuzz_input.h"
 #include "store/store_client.h"
 
@@ -82,7 +84,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(file != nullptr);
     fwrite(data, 1, size, file);
     fclose(file);
-    FUZZ_CHECK(storeInit(0, nullptr) == 0);
+    // A LockTimeout out of its range, and only that, fails the start, before any value is read.
+    bool goodSettings = true;
+    try {
+        config.lockTimeout();
+    } catch (const tesra::StoreError &) {
+        goodSettings = false;
+    }
+    FUZZ_CHECK(storeInit(0, nullptr) == (goodSettings ? 0 : TESRA_ERR_BAD_SETTING));
+    if (!goodSettings) {
+        unlink(iniPath.c_str());
+        return 0;
+    }
 
     for (const std::string &name : candidateNames(text)) {
         // A name with a NUL cannot be asked for through the C function.
