@@ -58,5 +58,7 @@ run() {
 [ "$(run)" = "polled 3 changes" ] || fail "the first poll did not report the 3 records: $(cat feed.log)"
 [ "$(run)" = "polled 0 changes" ] || fail "the second run did not resume from the checkpoint"
 grep -q '^returnData: ' trace.log || fail "no trace"
-[ -z "$(ls -A tmp)" ] || fail "the extracted natives were left behind: $(ls -A tmp)"
+# What stays is the user's folder of copies, with the lock that loads take to sweep it.
+left=$(cd tmp && find . -mindepth 1 ! -path "./vrxchdet-$(id -un)" ! -path "./vrxchdet-$(id -un)/copies.lock")
+[ -z "$left" ] || fail "the extracted natives were left behind: $left"
 echo "ok: built offline by Maven, ran on its class path alone"

@@ -20,8 +20,10 @@ import java.util.Vector;
  * <p>The native library "vrxchdet" is loaded with the class, from the first of: the folder named by the
  * system property {@code vrxchdet.library.path} (when it is set, nothing else is tried); a folder of
  * {@code java.library.path} that holds it; the natives inside the connector jar for the running
- * platform, copied into a new folder of the temporary folder that only this user can read and removed
- * at exit. The store library is loaded from beside the bridge, except on Windows, where
+ * platform, copied into a new folder of this user's folder {@code vrxchdet-USER} of the temporary
+ * folder, checked and removed at exit. A temporary folder that another user could change (one that is
+ * not this user's or root's, or that others may write without the sticky bit, or one above it) is
+ * refused. The store library is loaded from beside the bridge, except on Windows, where
  * {@code nTESRA.dll} must be where Windows looks for a DLL's dependencies. A connector class loaded by
  * a second class loader loads its own copy from the jar.
  */

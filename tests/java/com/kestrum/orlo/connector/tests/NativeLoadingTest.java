@@ -2,16 +2,24 @@ package com.kestrum.orlo.connector.tests;
 
 import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
 
+import java.io.IOException;
 import java.lang.reflect.Constructor;
 import java.lang.reflect.InvocationTargetException;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.file.Files;
+import java.nio.file.LinkOption;
 import java.nio.file.Path;
 import java.nio.file.attribute.PosixFilePermissions;
+import java.util.ArrayList;
 import java.util.Comparator;
 import java.util.List;
+import java.util.Map;
 import java.util.Vector;
+import java.util.concurrent.TimeUnit;
+import java.util.logging.ConsoleHandler;
+import java.util.logging.Level;
+import java.util.logging.Logger;
 import java.util.stream.Stream;
 
 /**
@@ -19,28 +27,43 @@ import java.util.stream.Stream;
  * folder on java.library.path and the temporary folder in the test's own folder: the application's class
  * loader takes the bridge from java.library.path, further class loaders load the connector class again.
  *
- * <p>Arguments: TESRA_ADMIN WORK CONNECTOR_JAR (with natives) CLASSES_JAR (without).
+ * <p>Further virtual machines, started with the connector jar alone, show what a load from the jar does
+ * with the temporary folder: which folders it refuses, the copies it leaves and sweeps, which store
+ * library it loads; "NativeLoadingTest --child [--wait]" is such a machine.
+ *
+ * <p>Arguments: TESRA_ADMIN WORK CONNECTOR_JAR (with natives) CLASSES_JAR (without) PLANTED_FOLDER (a
+ * libntesra.so that marks the file of VRXCHDET_PLANTED_MARKER when loaded) TAKE_OVER_SCRIPT KILLS.
  */
 public final class NativeLoadingTest {
     private static final String CONNECTOR = VarnexChangeDetectionConnector.class.getName();
 
+    private static final String USER_FOLDER = "vrxchdet-" + System.getProperty("user.name");
+    private static final long CHILD_SECONDS = 60;
+
     private final Checks checks = new Checks();
     private final Path temporary = Path.of(System.getProperty("java.io.tmpdir"));
+    private Path work;
+    private Path connectorJar;
 
     public static void main(String[] args) throws Exception {
+        if (args[0].equals("--child")) {
+            child(args.length > 1 && args[1].equals("--wait"));
+            return;
+        }
         SampleStore.create(Path.of(args[0]), 3);
         NativeLoadingTest test = new NativeLoadingTest();
+        test.work = Path.of(args[1]);
+        test.connectorJar = Path.of(args[2]);
+        remove(test.temporary); // what a killed run left
+        remove(test.work.resolve("children"));
         Files.createDirectories(test.temporary);
-        for (Path left : test.extracted()) { // by a run that was killed
-            try (Stream<Path> files = Files.walk(left)) {
-                for (Path file : files.sorted(Comparator.reverseOrder()).toList()) {
-                    Files.delete(file);
-                }
-            }
-        }
         test.secondClassLoaderLoadsAPrivateCopyFromTheJar(Path.of(args[2]));
         test.secondClassLoaderWithoutNativesIsToldWhatToDo(Path.of(args[3]));
         test.failedLoadThrowsTheSameMessageAtEveryConstruction(Path.of(args[2]), args[1]);
+        test.jarBridgeTakesTheJarsStoreLibraryWhateverLdLibraryPathHolds(Path.of(args[4]));
+        test.killedMachinesLeaveAtMostOneCopyAndNoCopyInUseIsSwept(Integer.parseInt(args[6]));
+        test.sharedFolderWithoutStickyBitIsRefusedAndNeverTakenOver(Path.of(args[4]), Path.of(args[5]), 20);
+        test.temporaryFolderWithoutExecutionGetsAdviceThatFits();
         System.exit(test.checks.finish());
     }
 
@@ -53,8 +76,9 @@ public final class NativeLoadingTest {
         checks.equal("the second class loader extracted one copy", 1, copies.size());
         if (copies.size() == 1) {
             Path folder = copies.get(0);
-            checks.equal("only its owner reads the folder", "rwx------",
-                         PosixFilePermissions.toString(Files.getPosixFilePermissions(folder)));
+            checks.equal("only its owner reads the user's folder and the copy's", "rwx------ rwx------",
+                         PosixFilePermissions.toString(Files.getPosixFilePermissions(folder.getParent())) + " "
+                             + PosixFilePermissions.toString(Files.getPosixFilePermissions(folder)));
             checks.isTrue("the bridge and the store library side by side",
                           Files.isRegularFile(folder.resolve("libvrxchdet.so"))
                               && Files.isRegularFile(folder.resolve("libntesra.so")));
@@ -119,9 +143,272 @@ public final class NativeLoadingTest {
         }
     }
 
-    private List<Path> extracted() throws Exception {
-        try (Stream<Path> entries = Files.list(temporary)) {
-            return entries.filter(p -> p.getFileName().toString().startsWith("vrxchdet-")).toList();
+    /**
+     * The bridge from the jar with a stranger's libntesra.so on LD_LIBRARY_PATH, which the dynamic linker
+     * searches before a run path: the jar's own store library is the one mapped, the stranger's never
+     * runs. The control: the build tree's bridge, from java.library.path, does take it.
+     */
+    private void jarBridgeTakesTheJarsStoreLibraryWhateverLdLibraryPathHolds(Path planted) throws Exception {
+        Path folder = fresh("ld-library-path");
+        Path marker = folder.resolve("marker");
+        Map<String, String> environment = Map.of("LD_LIBRARY_PATH", planted.toString(),
+                                                  "VRXCHDET_PLANTED_MARKER", marker.toString());
+        String output = run(child(folder, environment, List.of(), false), "a load with LD_LIBRARY_PATH set");
+        Path copies = folder.resolve(USER_FOLDER).toRealPath();
+        checks.isTrue("loads from the jar: " + output, output.contains("\nloaded\n"));
+        List<String> stores = output.lines().filter(l -> l.startsWith("mapped: ") && l.endsWith("/libntesra.so"))
+            .map(l -> l.substring("mapped: ".length())).distinct().toList();
+        boolean jarsAlone = stores.size() == 1 && stores.get(0).startsWith(copies + "/");
+        checks.isTrue("maps the jar's libntesra.so alone: " + stores, jarsAlone);
+        checks.isTrue("the stranger's library never ran", !Files.exists(marker));
+        checks.isTrue("logs where each library was loaded from: " + output,
+                      jarsAlone && output.contains("FINE: loaded " + stores.get(0) + " from the connector jar's")
+                          && output.lines().anyMatch(l -> l.startsWith("FINE: loaded " + copies + "/")
+                                                              && l.contains("/libvrxchdet.so from")));
+
+        List<String> control = List.of("-Djava.library.path=" + System.getProperty("java.library.path"));
+        run(child(folder, environment, control, false), "the control load from java.library.path");
+        checks.isTrue("control: the build tree's bridge takes LD_LIBRARY_PATH's library", Files.exists(marker));
+    }
+
+    /**
+     * Virtual machines killed with SIGKILL while their copies are in use leave them all; the next load
+     * sweeps them but never a copy that a live machine holds, and a normal exit removes its own.
+     */
+    private void killedMachinesLeaveAtMostOneCopyAndNoCopyInUseIsSwept(int kills) throws Exception {
+        Path folder = fresh("sweep");
+        Path copies = folder.resolve(USER_FOLDER);
+        List<Process> killed = new ArrayList<>();
+        try {
+            for (int i = 0; i < kills; i++) {
+                killed.add(child(folder, Map.of(), List.of(), true));
+            }
+            for (Process machine : killed) {
+                awaitLoaded(machine);
+            }
+        } finally {
+            for (Process machine : killed) {
+                machine.destroyForcibly();
+                machine.waitFor(CHILD_SECONDS, TimeUnit.SECONDS);
+            }
         }
+        checks.equal("each of " + kills + " killed machines left its copy", kills, list(copies).size());
+
+        Process holder = child(folder, Map.of(), List.of(), true);
+        try {
+            awaitLoaded(holder);
+            checks.equal("the next load swept them all: only its own copy is left",
+                         List.of(holder.pid() + "-"), list(copies).stream().map(NativeLoadingTest::owner).toList());
+            String output = run(child(folder, Map.of(), List.of(), false), "a load beside a live machine");
+            checks.isTrue("a load beside a live machine works: " + output, output.contains("\nloaded\n"));
+            checks.equal("it kept the live machine's copy and removed its own at exit",
+                         List.of(holder.pid() + "-"), list(copies).stream().map(NativeLoadingTest::owner).toList());
+        } finally {
+            holder.destroyForcibly();
+            holder.waitFor(CHILD_SECONDS, TimeUnit.SECONDS);
+        }
+        run(child(folder, Map.of(), List.of(), false), "a load after the last machine was killed");
+        checks.isTrue("after the kills and a normal run at most one copy is left", list(copies).size() <= 1);
+    }
+
+    /**
+     * A temporary folder that others may write, without the sticky bit, is refused with a message that
+     * names it, says what is wrong and names the way out; nothing is copied into it. As root, another
+     * user (nobody) races to swap what appears in it: their library runs in none of the tries, and
+     * none either once the folder is sticky, where the loads work.
+     */
+    private void sharedFolderWithoutStickyBitIsRefusedAndNeverTakenOver(Path planted, Path takeOver, int tries)
+        throws Exception {
+        Path shared = fresh("shared");
+        Files.setPosixFilePermissions(shared, PosixFilePermissions.fromString("rwxrwxrwx"));
+        String refused = run(child(shared, Map.of(), List.of(), false), "a load with a shared temporary folder");
+        checks.isTrue("names the folder, what is wrong and the way out: " + refused,
+                      refused.contains("folder " + shared.toRealPath() + " is writable by other users and has no sticky bit")
+                          && refused.contains("-Dvrxchdet.library.path") && refused.contains("-Djava.io.tmpdir"));
+        try (Stream<Path> entries = Files.list(shared)) {
+            checks.equal("copies nothing into a refused folder", List.of(), entries.toList());
+        }
+        if (!((Integer) Files.getAttribute(Path.of("/proc/self"), "unix:uid")).equals(0)) {
+            System.out.println("skipped: the race against another user needs root, to run it as nobody"
+                               + " (setpriv --reuid=nobody)");
+            return;
+        }
+        Path attacker = fresh("attacker");
+        Files.setPosixFilePermissions(attacker, PosixFilePermissions.fromString("rwxr-xr-x"));
+        Path library = Files.copy(planted.resolve("libntesra.so"), attacker.resolve("planted.so"));
+        Files.setPosixFilePermissions(library, PosixFilePermissions.fromString("rw-r--r--"));
+        Path log = Files.createFile(attacker.resolve("swaps.log"));
+        Files.setPosixFilePermissions(log, PosixFilePermissions.fromString("rw-rw-rw-"));
+        Path marker = fresh("takeover-marker").resolve("marker");
+        Process other = new ProcessBuilder("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                           "timeout", "600", "sh", takeOver.toString(), shared.toString(),
+                                           library.toString(), log.toString())
+            .redirectErrorStream(true).redirectOutput(attacker.resolve("output").toFile()).start();
+        try {
+            Path decoy = Files.createDirectory(shared.resolve("decoy"));
+            awaitFile(log, "swapped " + decoy, "the other user to swap a decoy folder of root's");
+            int refusals = 0;
+            for (int i = 0; i < tries; i++) {
+                String output = run(child(shared, Map.of("VRXCHDET_PLANTED_MARKER", marker.toString()), List.of(), false),
+                                    "a load racing the other user");
+                refusals += output.contains("is writable by other users and has no sticky bit") ? 1 : 0;
+            }
+            checks.equal("refused in every try", tries, refusals);
+            checks.isTrue("the other user's library ran in no try", !Files.exists(marker));
+
+            chmod("1777", shared);
+            int loads = 0;
+            for (int i = 0; i < tries; i++) {
+                String output = run(child(shared, Map.of("VRXCHDET_PLANTED_MARKER", marker.toString()), List.of(), false),
+                                    "a load racing the other user in a sticky folder");
+                loads += output.contains("\nloaded\n") ? 1 : 0;
+            }
+            checks.equal("a sticky shared folder serves every try", tries, loads);
+            checks.isTrue("the other user's library ran in no try of the sticky folder", !Files.exists(marker));
+        } finally {
+            // timeout passes the signal on to the racer's shell, as destroyForcibly's SIGKILL would not.
+            other.destroy();
+            checks.isTrue("the other user's racer stopped", other.waitFor(CHILD_SECONDS, TimeUnit.SECONDS));
+        }
+    }
+
+    /** As root, a temporary folder mounted noexec: the copy is made but cannot be mapped; the advice fits. */
+    private void temporaryFolderWithoutExecutionGetsAdviceThatFits() throws Exception {
+        Path mountPoint = fresh("noexec");
+        Process mount = new ProcessBuilder("mount", "-t", "tmpfs", "-o", "noexec,size=16m", "tmpfs",
+                                           mountPoint.toString()).redirectErrorStream(true).start();
+        String mountOutput = new String(mount.getInputStream().readAllBytes());
+        if (!mount.waitFor(CHILD_SECONDS, TimeUnit.SECONDS) || mount.exitValue() != 0) {
+            System.out.println("skipped: a noexec temporary folder needs mount -t tmpfs (root): " + mountOutput.strip());
+            return;
+        }
+        try {
+            String output = run(child(mountPoint, Map.of(), List.of(), false), "a load from a noexec folder");
+            checks.isTrue("says the folder does not allow execution and what to set: " + output,
+                          output.contains(mountPoint + " does not let a library be mapped executable")
+                              && output.contains("Set -Djava.io.tmpdir to a folder that allows execution")
+                              && output.contains("-Dvrxchdet.library.path")
+                              && !output.contains("Use the connector jar that carries the natives"));
+        } finally {
+            Process umount = new ProcessBuilder("umount", mountPoint.toString()).inheritIO().start();
+            checks.isTrue("unmounted " + mountPoint, umount.waitFor(CHILD_SECONDS, TimeUnit.SECONDS)
+                                                         && umount.exitValue() == 0);
+        }
+    }
+
+    /** A virtual machine that loads the connector class from the jar alone, and says how it went. */
+    private static void child(boolean waitToBeKilled) throws Exception {
+        Logger logger = Logger.getLogger("com.kestrum.orlo.connector");
+        ConsoleHandler handler = new ConsoleHandler();
+        handler.setLevel(Level.FINE);
+        logger.addHandler(handler);
+        logger.setLevel(Level.FINE);
+        try {
+            new VarnexChangeDetectionConnector();
+            System.out.println("\nloaded");
+        } catch (UnsatisfiedLinkError e) {
+            System.out.println("refused: " + e.getMessage());
+        }
+        for (String line : Files.readAllLines(Path.of("/proc/self/maps"))) {
+            if (line.endsWith("/libntesra.so") || line.endsWith("/libvrxchdet.so")) {
+                System.out.println("mapped: " + line.substring(line.indexOf('/')));
+            }
+        }
+        System.out.flush();
+        if (waitToBeKilled) {
+            System.in.read();
+        }
+    }
+
+    private Process child(Path temporaryFolder, Map<String, String> environment, List<String> options, boolean wait)
+        throws IOException {
+        List<String> command = new ArrayList<>(List.of(
+            Path.of(System.getProperty("java.home"), "bin", "java").toString(), "-Xmx32m", "-XX:TieredStopAtLevel=1",
+            "-Djava.io.tmpdir=" + temporaryFolder, "-Djava.library.path=" + work.resolve("no-libraries")));
+        command.addAll(options);
+        String tests = Path.of(NativeLoadingTest.class.getProtectionDomain().getCodeSource().getLocation().getPath())
+            .toString();
+        command.addAll(List.of("-cp", connectorJar + ":" + tests, NativeLoadingTest.class.getName(), "--child"));
+        if (wait) {
+            command.add("--wait");
+        }
+        Path output = Files.createTempFile(Files.createDirectories(work.resolve("children")), "child-", ".out");
+        ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true)
+            .redirectOutput(output.toFile());
+        builder.environment().putAll(environment);
+        Process process = builder.start();
+        outputs.put(process, output);
+        return process;
+    }
+
+    private final Map<Process, Path> outputs = new java.util.HashMap<>();
+
+    /** Waits for a child to finish and returns what it printed. */
+    private String run(Process process, String what) throws Exception {
+        if (!process.waitFor(CHILD_SECONDS, TimeUnit.SECONDS)) {
+            process.destroyForcibly().waitFor();
+            checks.check(what, false, "did not finish within " + CHILD_SECONDS + " s");
+        }
+        return Files.readString(outputs.get(process));
+    }
+
+    private void awaitLoaded(Process process) throws Exception {
+        awaitFile(outputs.get(process), "\nloaded\n", "a child virtual machine to load the library");
+    }
+
+    private static void awaitFile(Path file, String text, String what) throws Exception {
+        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(CHILD_SECONDS);
+        while (!Files.readString(file).contains(text)) {
+            if (System.nanoTime() > deadline) {
+                throw new AssertionError("waited " + CHILD_SECONDS + " s for " + what + "; " + file + " has:\n"
+                                         + Files.readString(file));
+            }
+            Thread.sleep(20);
+        }
+    }
+
+    private static void chmod(String mode, Path path) throws Exception {
+        Process chmod = new ProcessBuilder("chmod", mode, path.toString()).inheritIO().start();
+        if (!chmod.waitFor(CHILD_SECONDS, TimeUnit.SECONDS) || chmod.exitValue() != 0) {
+            throw new AssertionError("chmod " + mode + " " + path + " failed");
+        }
+    }
+
+    /** The start of a copy's folder name: the id of the process that made it, and a dash. */
+    private static String owner(Path copy) {
+        String name = copy.getFileName().toString();
+        return name.substring(0, name.indexOf('-') + 1);
+    }
+
+    /** An empty folder of the test's own. */
+    private Path fresh(String name) throws IOException {
+        Path folder = work.resolve(name);
+        remove(folder);
+        return Files.createDirectories(folder);
+    }
+
+    private static void remove(Path folder) throws IOException {
+        if (!Files.exists(folder, LinkOption.NOFOLLOW_LINKS)) {
+            return;
+        }
+        try (Stream<Path> files = Files.walk(folder)) {
+            for (Path file : files.sorted(Comparator.reverseOrder()).toList()) {
+                Files.delete(file);
+            }
+        }
+    }
+
+    private static List<Path> list(Path folder) throws IOException {
+        if (!Files.isDirectory(folder)) {
+            return List.of();
+        }
+        try (Stream<Path> entries = Files.list(folder)) {
+            return entries.filter(p -> Files.isDirectory(p, LinkOption.NOFOLLOW_LINKS)).sorted().toList();
+        }
+    }
+
+    /** The copies extracted into this virtual machine's own temporary folder. */
+    private List<Path> extracted() throws Exception {
+        return list(temporary.resolve(USER_FOLDER));
     }
 }
