@@ -1,9 +1,12 @@
 package com.kestrum.orlo.connector.tests;
 
 import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
+import com.kestrum.orlo.connector.feed.ChangeBatch;
+import com.kestrum.orlo.connector.feed.ChangeFeed;
 
 import java.lang.reflect.Constructor;
 import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.file.Files;
@@ -19,7 +22,7 @@ import java.util.stream.Stream;
  * folder on java.library.path and the temporary folder in the test's own folder: the application's class
  * loader takes the bridge from java.library.path, further class loaders load the connector class again.
  *
- * <p>Arguments: TESRA_ADMIN WORK CONNECTOR_JAR (with natives) CLASSES_JAR (without).
+ * <p>Arguments: TESRA_ADMIN WORK CONNECTOR_JAR (with natives) CLASSES_JAR (without) CHANGE_FEED_JAR.
  */
 public final class NativeLoadingTest {
     private static final String CONNECTOR = VarnexChangeDetectionConnector.class.getName();
@@ -28,7 +31,7 @@ public final class NativeLoadingTest {
     private final Path temporary = Path.of(System.getProperty("java.io.tmpdir"));
 
     public static void main(String[] args) throws Exception {
-        SampleStore.create(Path.of(args[0]), 3);
+        SampleStore store = SampleStore.create(Path.of(args[0]), 3);
         NativeLoadingTest test = new NativeLoadingTest();
         Files.createDirectories(test.temporary);
         for (Path left : test.extracted()) { // by a run that was killed
@@ -41,6 +44,8 @@ public final class NativeLoadingTest {
         test.secondClassLoaderLoadsAPrivateCopyFromTheJar(Path.of(args[2]));
         test.secondClassLoaderWithoutNativesIsToldWhatToDo(Path.of(args[3]));
         test.failedLoadThrowsTheSameMessageAtEveryConstruction(Path.of(args[2]), args[1]);
+        test.twoClassLoadersEachPollTheirOwnFeedAndClosingOneLeavesTheOther(store, Path.of(args[2]),
+                                                                            Path.of(args[4]));
         System.exit(test.checks.finish());
     }
 
@@ -94,6 +99,48 @@ public final class NativeLoadingTest {
         } finally {
             System.clearProperty("vrxchdet.library.path");
         }
+    }
+
+    /**
+     * Two plugins: this class loader and one of its own (the connector jar with natives, and the change
+     * feed) each open a feed on their own database. They share the process's one store library: closing
+     * the first leaves the second polling, and the second can be opened again after it closed.
+     */
+    private void twoClassLoadersEachPollTheirOwnFeedAndClosingOneLeavesTheOther(SampleStore store, Path connectorJar,
+                                                                               Path changeFeedJar) throws Exception {
+        store.admin("create-db", "plugin.tdb");
+        store.admin("add", "plugin.tdb", "--count", "2");
+        ClassLoader plugin = new URLClassLoader(new URL[] {connectorJar.toUri().toURL(), changeFeedJar.toUri().toURL()},
+                                                ClassLoader.getPlatformClassLoader());
+        Class<?> pluginFeedType = Class.forName(ChangeFeed.class.getName(), true, plugin);
+        checks.isTrue("the plugin has a change feed class of its own", pluginFeedType != ChangeFeed.class);
+        Method open = pluginFeedType.getMethod("open", String.class, String.class, String.class, Path.class);
+        AutoCloseable second;
+        try (ChangeFeed first = ChangeFeed.open(null, SampleStore.DATABASE, SampleStore.PASSWORD,
+                                                store.folder.resolve("first.checkpoint"))) {
+            second = (AutoCloseable) open.invoke(null, null, "plugin.tdb", SampleStore.PASSWORD,
+                                                 store.folder.resolve("plugin.checkpoint"));
+            ChangeBatch firstBatch = first.poll();
+            first.commit(firstBatch);
+            checks.equal("the first feed lists its database", 3, firstBatch.changes().size());
+            checks.equal("the plugin's feed lists its own", 2, pollAndCommit(second));
+        }
+        store.admin("add", "plugin.tdb", "--count", "1");
+        checks.equal("the plugin's feed polls after the first closed", 1, pollAndCommit(second));
+        second.close();
+        second = (AutoCloseable) open.invoke(null, null, "plugin.tdb", SampleStore.PASSWORD,
+                                             store.folder.resolve("plugin.checkpoint"));
+        try (AutoCloseable again = second) {
+            store.admin("add", "plugin.tdb", "--count", "1");
+            checks.equal("the last close shut the store down, and it starts again", 1, pollAndCommit(again));
+        }
+    }
+
+    /** Polls a feed of another class loader, commits the batch and returns the number of its changes. */
+    private static int pollAndCommit(Object feed) throws Exception {
+        Object batch = feed.getClass().getMethod("poll").invoke(feed);
+        feed.getClass().getMethod("commit", batch.getClass()).invoke(feed, batch);
+        return ((List<?>) batch.getClass().getMethod("changes").invoke(batch)).size();
     }
 
     /** The connector class of a class loader of its own, over the given jar alone. */
