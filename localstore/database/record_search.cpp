@@ -72,8 +72,12 @@ StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
         // place of the file is what every connection reads, this one's next
         // search included, instead of lying hidden under pages of the log.
         // Passive: it waits for no one; what another reader still holds
-        // stays in the log until the next poll.
-        sqlite3_wal_checkpoint_v2(connection_->get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        // stays in the log until the next poll. Only after a search that
+        // found its own database: the log of another would overwrite pages
+        // of a copy just restored.
+        if (status == TESRA_OK) {
+            sqlite3_wal_checkpoint_v2(connection_->get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
         return status;
     } catch (const StoreError &error) {
         // While a copy is being written the file is short, or partly another
