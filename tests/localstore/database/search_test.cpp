@@ -153,6 +153,20 @@ TEST_F(SearchTest, ADatabaseRestoredInItsOwnFileIsNoticedAndAPartialCopyIsRetrie
     ASSERT_EQ(listed.status, TESRA_OK);
     EXPECT_EQ(listed.matches.size(), 6u);
     EXPECT_EQ(searchAll(handle_, listed.until).status, TESRA_OK) << "the full listing's until is a checkpoint again";
+
+    // a newer copy of this database, written elsewhere and copied back: the
+    // same history, read whole, the poll's own write included
+    const std::string away = directory_ / "away.tdb";
+    const SearchResult last = reopened();
+    writeFile(away, readFile(databasePath_));
+    Database::open(away)->addRecords(2, kClassDocument, "written away");
+    const int64_t writesAway = Database::open(away)->state().writeSequence;
+    writeFile(databasePath_, readFile(away));
+    const SearchResult back = searchAll(handle_, last.until);
+    ASSERT_EQ(back.status, TESRA_OK);
+    EXPECT_EQ(back.matches.size(), 2u);
+    EXPECT_EQ(Database::open(databasePath_)->state().writeSequence, writesAway)
+        << "the poll's last until written over the copy's writes";
 }
 
 TEST_F(SearchTest, MatchCarriesTheUniversalIdentifierAndZeroesUnusedBytes) {
