@@ -54,7 +54,7 @@ StoreStatus storeOpenDatabase(const char *path, StoreHandle *handle) {
         }
         // Read through the connection the polls read from.
         if (!database->admits(*state.userName)) return TESRA_ERR_ACCESS_DENIED;
-        const auto added = state.databases.add(std::move(database));
+        const auto added = state.databases.add({std::move(database), *state.userName});
         if (!added) return TESRA_ERR_TOO_MANY_OPEN;
         *handle = *added;
         return TESRA_OK;
@@ -84,9 +84,12 @@ StoreStatus storeSearch(StoreHandle databaseHandle, StoreHandle formula, const c
             if (request.fault && !request.fault->afterMatches) return request.fault->status;
             if (!state.isUp()) return TESRA_ERR_NOT_STARTED;
             if (since == nullptr || callback == nullptr || until == nullptr) return TESRA_ERR_NULL_ARGUMENT;
-            database = state.databases.find(databaseHandle);
-            if (!database) return TESRA_ERR_BAD_HANDLE;
-            request.userName = state.userName;
+            OpenDatabase open = state.databases.find(databaseHandle);
+            if (!open.database) return TESRA_ERR_BAD_HANDLE;
+            database = std::move(open.database);
+            // The user that opened it: another storeSwitchIdentity since, by
+            // another user of the library, does not change whose access is checked.
+            request.userName = std::move(open.userName);
         }
         if (formula != 0) return TESRA_ERR_BAD_FORMULA;
         // The zero stamp and the earliest stamp both ask for everything.

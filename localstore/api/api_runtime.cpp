@@ -33,8 +33,10 @@ void tesra::announceOnce(const std::string &message) {
     if (announced.insert(message).second) std::fprintf(stderr, "tesra: %s\n", message.c_str());
 }
 
-// A second storeInit while up re-reads tesra.ini; the identity and open
-// databases stay. Calls do not nest: one storeTerm shuts down.
+// Calls nest: each successful storeInit counts a user of the library (two
+// class loaders each load a bridge, but the process has one libntesra), and
+// only the storeTerm of the last shuts down. A storeInit while up re-reads
+// tesra.ini; the identity and open databases stay.
 StoreStatus storeInit(int, char **) {
     return guarded([]() -> StoreStatus {
         if (auto fault = injectedFault("storeInit")) return fault->status;
@@ -56,6 +58,7 @@ StoreStatus storeInit(int, char **) {
         Runtime &state = runtime();
         std::lock_guard<std::mutex> lock(state.mutex);
         state.config = std::move(config);
+        ++state.users;
         return TESRA_OK;
     });
 }
@@ -63,6 +66,7 @@ StoreStatus storeInit(int, char **) {
 void storeTerm(void) {
     Runtime &state = runtime();
     std::lock_guard<std::mutex> lock(state.mutex);
+    if (state.users == 0 || --state.users > 0) return;  // harmless while down; another user goes on
     state.databases.clear();
     state.userName.reset();
     state.config.reset();

@@ -216,8 +216,10 @@ std::unique_ptr<Database> Database::open(const std::string &path, int lockTimeou
     }
     // The file at the path may be exchanged between the two opens: the
     // access list read through one would then guard the other.
+    std::string instanceId;
     try {
-        if (instanceIdOf(*connection) != instanceIdOf(*searchConnection)) {
+        instanceId = instanceIdOf(*connection);
+        if (instanceId != instanceIdOf(*searchConnection)) {
             throw StoreError(TESRA_ERR_DATABASE_EXCHANGED,
                              "database '" + path + "' was exchanged for another file while it was opened");
         }
@@ -232,6 +234,8 @@ std::unique_ptr<Database> Database::open(const std::string &path, int lockTimeou
     std::unique_ptr<Database> database(
         new Database(path, atPath.st_dev, atPath.st_ino, std::move(connection), std::move(searchConnection)));
     database->hasCreationTime_ = hasCreationTime;
+    database->instanceId_ = instanceId;
+    database->seenWriteSequence_ = database->readState().writeSequence;
     return database;
 }
 

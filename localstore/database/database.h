@@ -152,7 +152,13 @@ public:
     // Reports matching records to the callback in modification order and sets
     // until on success, never before the creation time. Returns a status:
     // TESRA_ERR_RESYNCHRONISE for a since (other than a full listing) before
-    // the purge cutoff or the creation time, or after any until it could hand out.
+    // the purge cutoff or the creation time, or after any until it could hand
+    // out, or when the last until went back below one this object handed out;
+    // TESRA_ERR_DATABASE_REPLACED when the file at the path, or its content, is
+    // no longer the database opened (another instance id, or fewer writes than
+    // this object has seen: an older copy restored in place);
+    // TESRA_ERR_DATABASE_BEING_WRITTEN when the file does not read as a whole
+    // database (a copy still being written in place).
     StoreStatus search(const SearchRequest &request, StampValue &until);
 
     const std::string &path() const { return path_; }
@@ -188,7 +194,16 @@ private:
     // re-creation replaces under the open connections.
     bool stillAtPath() const;
 
+    StoreStatus searchSnapshot(const SearchRequest &request, StampValue &until);
+    // The identity the search's snapshot reads against what this object saw:
+    // TESRA_OK, or the status of a search of a database restored under it.
+    StoreStatus checkIdentity(const SearchRequest &request);
+
     std::string path_;
+    // What tells a database restored in place, where the device and inode stay:
+    std::string instanceId_;              // read at the open
+    int64_t seenWriteSequence_ = 0;       // the most writes a snapshot of it held; only ever grows
+    StampValue handedOutUntil_ = 0;       // the last until this object stored in it
     bool hasCreationTime_ = false;  // a database made before they were kept has no column for it
     dev_t device_ = 0;
     ino_t inode_ = 0;

@@ -6,6 +6,7 @@
 #include "database/database.h"
 #include "environment/store_clock.h"
 #include "status/status_codes.h"
+#include "status/store_error.h"
 
 namespace tesra {
 namespace {
@@ -30,11 +31,65 @@ void fillMatch(const SqliteStatement &row, ChangeMatch &match, SearchSummary &su
 
 }  // namespace
 
+StoreStatus Database::checkIdentity(const SearchRequest &request) {
+    // A copy of a database from before instance ids is not the one opened.
+    if (!SqliteStatement(*searchConnection_, "SELECT 1 FROM pragma_table_info('store_meta') WHERE name = 'instance_id'")
+             .step()) {
+        return TESRA_ERR_DATABASE_REPLACED;
+    }
+    SqliteStatement identity(*searchConnection_,
+                             "SELECT coalesce(instance_id, ''), write_seq, last_until FROM store_meta WHERE id = 1");
+    if (!identity.step()) return TESRA_ERR_DATABASE_REPLACED;
+    // Another store's database copied in.
+    if (identity.text(0) != instanceId_) return TESRA_ERR_DATABASE_REPLACED;
+    // An older copy of this one: writes this handle has seen are gone. Its
+    // records, and what the connections may still hold, are another history.
+    if (identity.integer(1) < seenWriteSequence_) return TESRA_ERR_DATABASE_REPLACED;
+    // An older copy with as many writes made to it since, or times moved back
+    // by repair-times: windows from a since handed out before would skip
+    // records. A full listing is right whatever the history.
+    if (identity.integer(2) < handedOutUntil_ && !request.fromBeginning) return TESRA_ERR_RESYNCHRONISE;
+    seenWriteSequence_ = identity.integer(1);
+    return TESRA_OK;
+}
+
 StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
     std::lock_guard<std::mutex> searchLock(searchMutex_);
     // The connections keep reading the old, unlinked file after a restore; its windows would never
     // show the writes made to the new one.
     if (!stillAtPath()) return TESRA_ERR_DATABASE_REPLACED;
+    // A copy written into the same file (cp, or a restore through another
+    // program) leaves the device, the inode and SQLite's log as they were, so
+    // pages cached by the connections would still show the database opened.
+    // Read every page again; the snapshot then holds what the file holds.
+    sqlite3_db_release_memory(connection_->get());
+    sqlite3_db_release_memory(searchConnection_->get());
+    try {
+        const StoreStatus status = searchSnapshot(request, until);
+        // Moves what the log holds into the database file, the last until
+        // included, once the snapshot is over: readers then read the file
+        // itself, as nothing newer is in the log. A copy later written in
+        // place of the file is what every connection reads, this one's next
+        // search included, instead of lying hidden under pages of the log.
+        // Passive: it waits for no one; what another reader still holds
+        // stays in the log until the next poll. Only after a search that
+        // found its own database: the log of another would overwrite pages
+        // of a copy just restored.
+        if (status == TESRA_OK) {
+            sqlite3_wal_checkpoint_v2(connection_->get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        }
+        return status;
+    } catch (const StoreError &error) {
+        // While a copy is being written the file is short, or partly another
+        // database: SQLite finds no database, a damaged one, or tables missing.
+        if (error.status() == TESRA_ERR_NOT_A_DATABASE || error.status() == TESRA_ERR_DATABASE_IO) {
+            return TESRA_ERR_DATABASE_BEING_WRITTEN;
+        }
+        throw;
+    }
+}
+
+StoreStatus Database::searchSnapshot(const SearchRequest &request, StampValue &until) {
     // Exactly once: the until time is chosen and recorded under the write
     // lock, and the snapshot the rows are read from is taken while that lock
     // is held, so it holds every committed write and nothing else. Each of
@@ -50,6 +105,10 @@ StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
         std::lock_guard<std::recursive_mutex> lock(mutex_);
         WriteTransaction transaction(*connection_);
         const DatabaseState state = readState();
+        snapshot.emplace(*searchConnection_);
+        // The database's identity, read in the snapshot the rows come from,
+        // before any of its times are taken for this database's.
+        if (const StoreStatus identity = checkIdentity(request); identity != TESRA_OK) return identity;
         if (!request.fromBeginning && request.since < state.purgeCutoff) return TESRA_ERR_RESYNCHRONISE;
         // A since before the creation is the checkpoint of a database once at
         // this path, deleted and made anew: its records are not these, and
@@ -63,12 +122,12 @@ StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
         // is a checkpoint from before tesra-admin repair-times moved the
         // times back, whose window would skip the writes since the repair.
         if (!request.fromBeginning && request.since > newUntil) return TESRA_ERR_RESYNCHRONISE;
-        snapshot.emplace(*searchConnection_);
         // Read in the snapshot the rows come from: a revoke takes effect at
         // the next poll, and it is this file's list that is checked.
         if (request.userName && !admitsThrough(*searchConnection_, *request.userName)) return TESRA_ERR_ACCESS_DENIED;
         SqliteStatement(*connection_, "UPDATE store_meta SET last_until = ?1 WHERE id = 1").bind(1, newUntil).run();
         transaction.commit();
+        handedOutUntil_ = newUntil;
     }
     // Writes are stamped below kHighestUntil, but a database written before
     // that rule may hold records at or after it; the window ending there takes them.

@@ -2,7 +2,7 @@
 
 namespace tesra {
 
-std::optional<StoreHandle> HandleTable::add(std::shared_ptr<Database> database) {
+std::optional<StoreHandle> HandleTable::add(OpenDatabase database) {
     if (open_.size() >= kMaxOpen) return std::nullopt;
     while (next_ == 0 || open_.count(next_) != 0) ++next_;  // after a wrap-around only
     const StoreHandle handle = next_++;
@@ -10,9 +10,9 @@ std::optional<StoreHandle> HandleTable::add(std::shared_ptr<Database> database) 
     return handle;
 }
 
-std::shared_ptr<Database> HandleTable::find(StoreHandle handle) const {
+OpenDatabase HandleTable::find(StoreHandle handle) const {
     const auto found = open_.find(handle);
-    return found == open_.end() ? nullptr : found->second;
+    return found == open_.end() ? OpenDatabase{} : found->second;
 }
 
 bool HandleTable::remove(StoreHandle handle) { return open_.erase(handle) != 0; }

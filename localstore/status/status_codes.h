@@ -67,6 +67,9 @@ enum TesraStatusCode {
     /* the database stayed locked past the busy timeout; its text is the
      * longest of all: exactly 199 characters */
     TESRA_ERR_DATABASE_LOCKED = 0x0150,
+    /* a search read a file that is not a whole database: a copy or restore is
+     * still being written in place of the open one; try again */
+    TESRA_ERR_DATABASE_BEING_WRITTEN = 0x0151,
     TESRA_STATUS_LONGEST_TEXT = TESRA_ERR_DATABASE_LOCKED
 };
 

@@ -68,6 +68,9 @@ constexpr StatusEntry kStatusTexts[] = {
     {TESRA_ERR_DISK_FULL, "The disk is full"},
     {TESRA_ERR_CLOCK_AT_END,
      "This machine's clock (with TESRA_CLOCK_OFFSET) is at or past 9999-12-31 23:59:59.99; nothing was recorded"},
+    {TESRA_ERR_DATABASE_BEING_WRITTEN,
+     "The database file is not a whole database just now (a copy or restore is still being written in its "
+     "place); try again; if this lasts, the file is damaged"},
     {TESRA_ERR_DATABASE_LOCKED,
      "The database stayed locked by another process for longer than the busy timeout allows; wait until the "
      "other writer or reader has finished its work, then try the same operation again on this database."},

@@ -9,6 +9,7 @@
 #include "database/database.h"
 #include "environment/store_clock.h"
 #include "identity/id_file.h"
+#include "runtime/runtime.h"
 #include "status/status_codes.h"
 #include "status/store_error.h"
 
@@ -79,7 +80,10 @@ StoreFixture::StoreFixture(std::optional<StampValue> clockStart)
     writeIni();
 }
 
-StoreFixture::~StoreFixture() { storeTerm(); }
+// Down whatever number of storeInit calls the test made, for the next test.
+StoreFixture::~StoreFixture() {
+    while (runtime().isUp()) storeTerm();
+}
 
 void StoreFixture::writeIni(const std::string &extraLines) {
     writeFile(iniPath_, "KeyFilename=" + idPath_ + "\nDirectory=data\n" + extraLines);

@@ -161,6 +161,31 @@ TEST_F(DatabaseOpenTest, ARevokeTakesEffectAtTheNextPoll) {
     EXPECT_EQ(searchAll(handle, beginning()).matches.size(), 2u);
 }
 
+// Two users of the library in one process switch to their own identities:
+// each open database is checked against the user that opened it, not the
+// identity switched to last.
+TEST_F(DatabaseOpenTest, EachOpenDatabaseKeepsTheIdentityItWasOpenedUnder) {
+    const std::string otherId = directory_ / "other.id";
+    createIdFile(otherId, "Someone Else", kPassword, kTestIterations);
+    Database::create(dataDirectory_ + "/theirs.tdb", {"Someone Else"});
+    start();
+    StoreHandle mine;
+    ASSERT_EQ(open("main.tdb", mine), TESRA_OK);
+    ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    ASSERT_EQ(storeSwitchIdentity(otherId.c_str(), kPassword, nullptr, 0, 0, nullptr), TESRA_OK);
+    StoreHandle theirs;
+    ASSERT_EQ(open("theirs.tdb", theirs), TESRA_OK);
+    EXPECT_EQ(searchAll(mine, beginning()).status, TESRA_OK) << "checked against " << kUser;
+    EXPECT_EQ(searchAll(theirs, beginning()).status, TESRA_OK);
+    StoreHandle refused;
+    EXPECT_EQ(open("main.tdb", refused), TESRA_ERR_ACCESS_DENIED) << "a new open takes the identity switched to last";
+
+    ASSERT_TRUE(Database::open(databasePath_)->revokeAccess(kUser));
+    Database::open(dataDirectory_ + "/theirs.tdb")->grantAccess(kUser);
+    EXPECT_EQ(searchAll(mine, beginning()).status, TESRA_ERR_ACCESS_DENIED);
+    EXPECT_EQ(searchAll(theirs, beginning()).status, TESRA_OK);
+}
+
 // Two databases exchanged in a loop while they are opened: an open that
 // reached both, or the one whose list does not name the user, never shows
 // that database's records.

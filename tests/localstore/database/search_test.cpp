@@ -83,6 +83,92 @@ TEST_F(SearchTest, AFileReplacedAtTheDatabasesPathFailsTheSearchWithItsOwnStatus
     EXPECT_EQ(searchAll(handle_, beginning()).status, TESRA_ERR_DATABASE_REPLACED);
 }
 
+// A copy written into the database's own file keeps its device and inode:
+// a byte copy as cp makes it, SQLite's backup functions as its .restore uses
+// them, an older copy and another store's database are each told by the
+// identity the search's snapshot reads. A poll while the copy is still being
+// written fails with a status to try again, and reads no half database.
+TEST_F(SearchTest, ADatabaseRestoredInItsOwnFileIsNoticedAndAPartialCopyIsRetried) {
+    const std::string older = directory_ / "older.tdb";
+    const std::string other = directory_ / "other.tdb";
+    writer_->addRecords(2, kClassDocument, "kept");
+    ASSERT_EQ(searchAll(handle_, beginning()).status, TESRA_OK);
+    writeFile(older, readFile(databasePath_));  // the file holds every write once a poll is over
+    Database::create(other, {kUser});
+    Database::open(other)->addRecords(5, kClassDocument, "theirs");
+    g_now += 100;
+    writer_->addRecords(3, kClassDocument, "after the copy");
+    const SearchResult seen = searchAll(handle_, beginning());
+    ASSERT_EQ(seen.matches.size(), 5u);
+    const std::string newer = readFile(databasePath_);
+    const auto reopened = [&] {
+        EXPECT_EQ(storeCloseDatabase(handle_), TESRA_OK);
+        handle_ = openMain();
+        return searchAll(handle_, beginning());
+    };
+
+    // cp of the older copy: first its first page alone, then all of it
+    const std::string olderBytes = readFile(older);
+    writeFile(databasePath_, olderBytes.substr(0, 4096));
+    EXPECT_EQ(searchAll(handle_, seen.until).status, TESRA_ERR_DATABASE_BEING_WRITTEN);
+    writeFile(databasePath_, "");
+    EXPECT_EQ(searchAll(handle_, seen.until).status, TESRA_ERR_DATABASE_BEING_WRITTEN);
+    writeFile(databasePath_, olderBytes);
+    const SearchResult restored = searchAll(handle_, seen.until);
+    EXPECT_EQ(restored.status, TESRA_ERR_DATABASE_REPLACED);
+    EXPECT_TRUE(restored.matches.empty());
+    EXPECT_EQ(searchAll(handle_, beginning()).status, TESRA_ERR_DATABASE_REPLACED) << "until it is opened again";
+    EXPECT_EQ(reopened().matches.size(), 2u) << "the older copy's records";
+
+    // another store's database copied in
+    writeFile(databasePath_, readFile(other));
+    EXPECT_EQ(searchAll(handle_, beginning()).status, TESRA_ERR_DATABASE_REPLACED);
+    EXPECT_EQ(reopened().matches.size(), 5u);
+
+    // SQLite's backup functions writing the older copy through a connection
+    writeFile(databasePath_, newer);
+    ASSERT_EQ(reopened().matches.size(), 5u);
+    const auto restoreThroughSqlite = [&] {
+        SqliteConnection source(older, SQLITE_OPEN_READONLY);
+        SqliteConnection target(databasePath_, SQLITE_OPEN_READWRITE);
+        sqlite3_backup *backup = sqlite3_backup_init(target.get(), "main", source.get(), "main");
+        ASSERT_NE(backup, nullptr) << sqlite3_errmsg(target.get());
+        EXPECT_EQ(sqlite3_backup_step(backup, -1), SQLITE_DONE);
+        EXPECT_EQ(sqlite3_backup_finish(backup), SQLITE_OK);
+    };
+    restoreThroughSqlite();
+    EXPECT_EQ(searchAll(handle_, beginning()).status, TESRA_ERR_DATABASE_REPLACED);
+    EXPECT_EQ(reopened().matches.size(), 2u);
+
+    // an older copy that has had as many writes since as this handle saw:
+    // the last until went back, and a window from the handle's until would
+    // skip the writes made to the copy before it
+    writeFile(databasePath_, newer);
+    const SearchResult before = reopened();
+    ASSERT_EQ(before.matches.size(), 5u);
+    restoreThroughSqlite();
+    Database::open(databasePath_)->addRecords(4, kClassDocument, "made to the restored copy");
+    EXPECT_EQ(searchAll(handle_, before.until).status, TESRA_ERR_RESYNCHRONISE);
+    const SearchResult listed = searchAll(handle_, beginning());
+    ASSERT_EQ(listed.status, TESRA_OK);
+    EXPECT_EQ(listed.matches.size(), 6u);
+    EXPECT_EQ(searchAll(handle_, listed.until).status, TESRA_OK) << "the full listing's until is a checkpoint again";
+
+    // a newer copy of this database, written elsewhere and copied back: the
+    // same history, read whole, the poll's own write included
+    const std::string away = directory_ / "away.tdb";
+    const SearchResult last = reopened();
+    writeFile(away, readFile(databasePath_));
+    Database::open(away)->addRecords(2, kClassDocument, "written away");
+    const int64_t writesAway = Database::open(away)->state().writeSequence;
+    writeFile(databasePath_, readFile(away));
+    const SearchResult back = searchAll(handle_, last.until);
+    ASSERT_EQ(back.status, TESRA_OK);
+    EXPECT_EQ(back.matches.size(), 2u);
+    EXPECT_EQ(Database::open(databasePath_)->state().writeSequence, writesAway)
+        << "the poll's last until written over the copy's writes";
+}
+
 TEST_F(SearchTest, MatchCarriesTheUniversalIdentifierAndZeroesUnusedBytes) {
     const RecordWrite write = writer_->addRecord(kClassForm, "");
     g_now += 7;

@@ -138,15 +138,36 @@ TEST_F(ConfigTest, RefusesNonRegularAndOversizedFilesWithoutBlocking) {
     EXPECT_EQ(storeInit(0, nullptr), TESRA_OK);
 }
 
-TEST_F(ConfigTest, SecondInitRereadsTheIniAndKeepsOpenDatabases) {
+// Two users of the library in one process (two class loaders, each with its
+// bridge): each storeInit counts one, and the storeTerm of the first leaves
+// the second's databases open; the last shuts down.
+TEST_F(ConfigTest, InitsNestAndOnlyTheLastTermShutsDown) {
     start();
-    const StoreHandle handle = openMain();
+    const StoreHandle first = openMain();
     writeIni("Added=later\n");
     ASSERT_EQ(storeInit(0, nullptr), TESRA_OK);
+    EXPECT_EQ(readConfig("Added"), "later") << "a second storeInit re-reads the configuration";
+    writeIni("LockTimeout=soon\n");
+    EXPECT_EQ(storeInit(0, nullptr), TESRA_ERR_BAD_SETTING);
+    EXPECT_EQ(readConfig("Added"), "later") << "a failed storeInit keeps the configuration, and counts no user";
+    StoreHandle second = 0;
+    ASSERT_EQ(storeOpenDatabase("main.tdb", &second), TESRA_OK);
+    EXPECT_EQ(storeCloseDatabase(first), TESRA_OK);
+    storeTerm();  // the first user is done
+    EXPECT_EQ(searchAll(second, beginning()).status, TESRA_OK) << "the second user's database is still open";
     EXPECT_EQ(readConfig("Added"), "later");
-    EXPECT_EQ(searchAll(handle, beginning()).status, TESRA_OK);
+
+    storeTerm();  // the last user: down, and what it left open is closed
+    EXPECT_EQ(searchAll(second, beginning()).status, TESRA_ERR_NOT_STARTED);
+    EXPECT_EQ(readConfig("Added"), "<unset>");
+    storeTerm();  // harmless while down, and no debt for the next storeInit
+    writeIni();
+    start();
+    EXPECT_EQ(searchAll(second, beginning()).status, TESRA_ERR_BAD_HANDLE) << "closed by the last storeTerm";
+    StoreHandle again = 0;
+    ASSERT_EQ(storeOpenDatabase("main.tdb", &again), TESRA_OK);
     storeTerm();
-    EXPECT_EQ(storeCloseDatabase(handle), TESRA_ERR_NOT_STARTED) << "one storeTerm shuts down";
+    EXPECT_EQ(storeCloseDatabase(again), TESRA_ERR_NOT_STARTED) << "one storeTerm for one storeInit";
 }
 
 // LockTimeout sets how long a call waits for another connection's write

@@ -21,6 +21,11 @@ public final class ChangeFeedOptions {
     /** The local store's status for a database that stayed locked by another process. */
     public static final int DATABASE_LOCKED = 0x0150;
     /**
+     * The local store's status for a poll that found the database's file not a whole database: a copy or
+     * restore is still being written in its place. Retried as {@link #DATABASE_LOCKED} is.
+     */
+    public static final int DATABASE_BEING_WRITTEN = 0x0151;
+    /**
      * The local store's status for a database whose file was replaced (restored, re-created) while it
      * was open: the feed opens it again and delivers a full listing marked {@link ChangeBatch#resync()}.
      */
@@ -128,7 +133,7 @@ public final class ChangeFeedOptions {
 
     /**
      * The local store's statuses: {@link #RESYNCHRONISE} for a purged history or a re-created database,
-     * {@link #DATABASE_LOCKED} retried 5 times after pauses of 0.1, 0.2, 0.4, 0.8 and 1.6 seconds, a poll
+     * {@link #DATABASE_LOCKED} and {@link #DATABASE_BEING_WRITTEN} retried 5 times after pauses of 0.1, 0.2, 0.4, 0.8 and 1.6 seconds, a poll
      * timeout of 30 seconds, a poll interval of 1 second, empty batches committed at most every 5 seconds,
      * the store's time zone UTC, and a start from the beginning.
      *
@@ -137,7 +142,7 @@ public final class ChangeFeedOptions {
     public static ChangeFeedOptions defaults() {
         Draft draft = new Draft();
         draft.resyncStatuses = Set.of(RESYNCHRONISE);
-        draft.transientStatuses = Set.of(DATABASE_LOCKED);
+        draft.transientStatuses = Set.of(DATABASE_LOCKED, DATABASE_BEING_WRITTEN);
         draft.retries = 5;
         draft.firstBackoff = Duration.ofMillis(100);
         draft.maxBackoff = Duration.ofSeconds(5);

@@ -713,9 +713,59 @@ class ChangeFeedTest {
             assertFalse(next.resync());
             apply(view, next);
             feed.commit(next);
+            assertEquals(listing(), view);
+            assertEquals(2, view.size());
+
+            // Restores written into the open file, whose device and inode stay: cp of an older copy,
+            // SQLite's .restore (the sqlite3 command), another store's database copied in.
+            Object inode = Files.getAttribute(file, "unix:ino");
+            Path older = store.folder.resolve("older.tdb");
+            Files.copy(file, older); // whole once a poll is over
+            store.admin("add", DATABASE, "--count", "2");
+            pollAndApply(feed, view, false);
+            run("cp", older.toString(), file.toString());
+            assertEquals(2, pollAndApply(feed, view, true), "the older copy's records");
+            assertEquals(listing(), view);
+
+            Files.copy(file, older, java.nio.file.StandardCopyOption.REPLACE_EXISTING);
+            store.admin("add", DATABASE, "--count", "3");
+            store.admin("delete", DATABASE, "2");
+            pollAndApply(feed, view, false);
+            run("sqlite3", file.toString(), ".restore '" + older + "'");
+            assertEquals(2, pollAndApply(feed, view, true));
+            assertEquals(listing(), view);
+
+            store.admin("create-db", "other.tdb");
+            store.admin("add", "other.tdb", "--count", "4");
+            run("cp", file.resolveSibling("other.tdb").toString(), file.toString());
+            assertEquals(4, pollAndApply(feed, view, true), "the other database's records");
+            store.admin("add", DATABASE, "--count", "1");
+            pollAndApply(feed, view, false);
+            assertEquals(inode, Files.getAttribute(file, "unix:ino"), "every restore wrote into the same file");
         }
         assertEquals(listing(), view);
-        assertEquals(2, view.size());
+        assertEquals(5, view.size());
+    }
+
+    /** Polls, checks whether the batch is a full listing, applies and commits it; returns the view's size. */
+    private static int pollAndApply(ChangeFeed feed, Set<String> view, boolean resync) throws Exception {
+        ChangeBatch batch = feed.poll();
+        assertEquals(resync, batch.resync(), batch.toString());
+        apply(view, batch);
+        feed.commit(batch);
+        return view.size();
+    }
+
+    /** Runs a command that must succeed within a minute. */
+    private static void run(String... command) throws Exception {
+        Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+        try {
+            assertTrue(process.waitFor(60, TimeUnit.SECONDS), "waited a minute for " + List.of(command));
+            String output = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+            assertEquals(0, process.exitValue(), List.of(command) + ": " + output);
+        } finally {
+            process.destroyForcibly();
+        }
     }
 
     @Test

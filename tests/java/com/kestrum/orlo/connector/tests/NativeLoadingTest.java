@@ -1,10 +1,13 @@
 package com.kestrum.orlo.connector.tests;
 
 import com.kestrum.orlo.connector.VarnexChangeDetectionConnector;
+import com.kestrum.orlo.connector.feed.ChangeBatch;
+import com.kestrum.orlo.connector.feed.ChangeFeed;
 
 import java.io.IOException;
 import java.lang.reflect.Constructor;
 import java.lang.reflect.InvocationTargetException;
+import java.lang.reflect.Method;
 import java.net.URL;
 import java.net.URLClassLoader;
 import java.nio.file.Files;
@@ -32,7 +35,8 @@ import java.util.stream.Stream;
  * library it loads; "NativeLoadingTest --child [--wait]" is such a machine.
  *
  * <p>Arguments: TESRA_ADMIN WORK CONNECTOR_JAR (with natives) CLASSES_JAR (without) PLANTED_FOLDER (a
- * libntesra.so that marks the file of VRXCHDET_PLANTED_MARKER when loaded) TAKE_OVER_SCRIPT KILLS.
+ * libntesra.so that marks the file of VRXCHDET_PLANTED_MARKER when loaded) TAKE_OVER_SCRIPT KILLS
+ * CHANGE_FEED_JAR.
  */
 public final class NativeLoadingTest {
     private static final String CONNECTOR = VarnexChangeDetectionConnector.class.getName();
@@ -50,7 +54,7 @@ public final class NativeLoadingTest {
             child(args.length > 1 && args[1].equals("--wait"));
             return;
         }
-        SampleStore.create(Path.of(args[0]), 3);
+        SampleStore store = SampleStore.create(Path.of(args[0]), 3);
         NativeLoadingTest test = new NativeLoadingTest();
         test.work = Path.of(args[1]);
         test.connectorJar = Path.of(args[2]);
@@ -64,6 +68,8 @@ public final class NativeLoadingTest {
         test.killedMachinesLeaveAtMostOneCopyAndNoCopyInUseIsSwept(Integer.parseInt(args[6]));
         test.sharedFolderWithoutStickyBitIsRefusedAndNeverTakenOver(Path.of(args[4]), Path.of(args[5]), 20);
         test.temporaryFolderWithoutExecutionGetsAdviceThatFits();
+        test.twoClassLoadersEachPollTheirOwnFeedAndClosingOneLeavesTheOther(store, Path.of(args[2]),
+                                                                            Path.of(args[7]));
         System.exit(test.checks.finish());
     }
 
@@ -118,6 +124,48 @@ public final class NativeLoadingTest {
         } finally {
             System.clearProperty("vrxchdet.library.path");
         }
+    }
+
+    /**
+     * Two plugins: this class loader and one of its own (the connector jar with natives, and the change
+     * feed) each open a feed on their own database. They share the process's one store library: closing
+     * the first leaves the second polling, and after the last close a feed opens again.
+     */
+    private void twoClassLoadersEachPollTheirOwnFeedAndClosingOneLeavesTheOther(SampleStore store, Path connectorJar,
+                                                                               Path changeFeedJar) throws Exception {
+        store.admin("create-db", "plugin.tdb");
+        store.admin("add", "plugin.tdb", "--count", "2");
+        ClassLoader plugin = new URLClassLoader(new URL[] {connectorJar.toUri().toURL(), changeFeedJar.toUri().toURL()},
+                                                ClassLoader.getPlatformClassLoader());
+        Class<?> pluginFeedType = Class.forName(ChangeFeed.class.getName(), true, plugin);
+        checks.isTrue("the plugin has a change feed class of its own", pluginFeedType != ChangeFeed.class);
+        Method open = pluginFeedType.getMethod("open", String.class, String.class, String.class, Path.class);
+        AutoCloseable second;
+        try (ChangeFeed first = ChangeFeed.open(null, SampleStore.DATABASE, SampleStore.PASSWORD,
+                                                store.folder.resolve("first.checkpoint"))) {
+            second = (AutoCloseable) open.invoke(null, null, "plugin.tdb", SampleStore.PASSWORD,
+                                                 store.folder.resolve("plugin.checkpoint"));
+            ChangeBatch firstBatch = first.poll();
+            first.commit(firstBatch);
+            checks.equal("the first feed lists its database", 3, firstBatch.changes().size());
+            checks.equal("the plugin's feed lists its own", 2, pollAndCommit(second));
+        }
+        store.admin("add", "plugin.tdb", "--count", "1");
+        checks.equal("the plugin's feed polls after the first closed", 1, pollAndCommit(second));
+        second.close();
+        second = (AutoCloseable) open.invoke(null, null, "plugin.tdb", SampleStore.PASSWORD,
+                                             store.folder.resolve("plugin.checkpoint"));
+        try (AutoCloseable again = second) {
+            store.admin("add", "plugin.tdb", "--count", "1");
+            checks.equal("the plugin opens its feed again after the last close", 1, pollAndCommit(again));
+        }
+    }
+
+    /** Polls a feed of another class loader, commits the batch and returns the number of its changes. */
+    private static int pollAndCommit(Object feed) throws Exception {
+        Object batch = feed.getClass().getMethod("poll").invoke(feed);
+        feed.getClass().getMethod("commit", batch.getClass()).invoke(feed, batch);
+        return ((List<?>) batch.getClass().getMethod("changes").invoke(batch)).size();
     }
 
     /** The connector class of a class loader of its own, over the given jar alone. */
