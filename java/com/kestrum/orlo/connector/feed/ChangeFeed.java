@@ -97,9 +97,10 @@ import javax.management.StandardMBean;
  * {@link ChangeFeedException}; the feed stays open and the next poll starts from the last commit again.
  *
  * <h2>Threads, and how long each call can wait</h2>
- * The native library serves one database per process, and opening or closing it must not overlap any
- * other call into it. So only one feed is open at a time, and every call into the native library holds a
- * process-wide lock for that call alone, never across a pause. Each native call can take as long as the
+ * The native library serves one database per copy of it (one per class loader that loads the connector
+ * class), and opening or closing it must not overlap any other call into it. So only one feed of a class
+ * loader is open at a time, and every call into the native library holds a lock for that call alone,
+ * never across a pause. Each native call can take as long as the
  * store takes: against the local store, a call on a database that another process holds locked waits up
  * to the store's lock wait, {@code LockTimeout} in tesra.ini, 10 seconds by default. No option of the feed
  * cuts a store call short, so a poll's timeout and {@link #close()} can each wait that long beyond their
@@ -373,7 +374,7 @@ public final class ChangeFeed implements ChangeSource {
          *                                  the checkpoint is refused ({@link ChangeFeedException#CHECKPOINT_REFUSED})
          *                                  or cannot be read ({@link ChangeFeedException#CHECKPOINT_FAILED})
          * @throws NullPointerException     when the database, the password or the checkpoint is missing
-         * @throws IllegalStateException    when a feed is open already in this process
+         * @throws IllegalStateException    when a feed of this class loader is open already
          * @throws UnsatisfiedLinkError     when the native library cannot be loaded; its message says what
          *                                  was tried
          */
