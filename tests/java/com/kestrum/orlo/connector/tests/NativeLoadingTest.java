@@ -281,15 +281,23 @@ public final class NativeLoadingTest {
                                + " (setpriv --reuid=nobody)");
             return;
         }
-        Path attacker = fresh("attacker");
-        Files.setPosixFilePermissions(attacker, PosixFilePermissions.fromString("rwxr-xr-x"));
+        // The race runs under /tmp, which the other user can reach wherever the build is (a home folder of
+        // root's is not); the arena is root's and not writable by others, /tmp is sticky.
+        Path arena = Files.createTempDirectory(Path.of("/tmp"), "vrxchdet-race-");
+        Files.setPosixFilePermissions(arena, PosixFilePermissions.fromString("rwxr-xr-x"));
+        shared = Files.createDirectory(arena.resolve("shared"));
+        Files.setPosixFilePermissions(shared, PosixFilePermissions.fromString("rwxrwxrwx"));
+        Path attacker = Files.createDirectory(arena.resolve("attacker"));
         Path library = Files.copy(planted.resolve("libntesra.so"), attacker.resolve("planted.so"));
-        Files.setPosixFilePermissions(library, PosixFilePermissions.fromString("rw-r--r--"));
+        Path script = Files.copy(takeOver, attacker.resolve("take_over.sh"));
         Path log = Files.createFile(attacker.resolve("swaps.log"));
+        for (Path readable : List.of(library, script)) {
+            Files.setPosixFilePermissions(readable, PosixFilePermissions.fromString("rw-r--r--"));
+        }
         Files.setPosixFilePermissions(log, PosixFilePermissions.fromString("rw-rw-rw-"));
         Path marker = fresh("takeover-marker").resolve("marker");
         Process other = new ProcessBuilder("setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-                                           "timeout", "600", "sh", takeOver.toString(), shared.toString(),
+                                           "timeout", "600", "sh", script.toString(), shared.toString(),
                                            library.toString(), log.toString())
             .redirectErrorStream(true).redirectOutput(attacker.resolve("output").toFile()).start();
         try {
@@ -317,6 +325,7 @@ public final class NativeLoadingTest {
             // timeout passes the signal on to the racer's shell, as destroyForcibly's SIGKILL would not.
             other.destroy();
             checks.isTrue("the other user's racer stopped", other.waitFor(CHILD_SECONDS, TimeUnit.SECONDS));
+            remove(arena);
         }
     }
 
