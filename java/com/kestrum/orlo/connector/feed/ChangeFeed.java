@@ -540,7 +540,7 @@ public final class ChangeFeed implements ChangeSource {
         turn.lockInterruptibly();
         try {
             requireOpen();
-            return pollOnce(Long.MAX_VALUE);
+            return pollOnce(false, 0);
         } finally {
             turn.unlock();
         }
@@ -564,12 +564,15 @@ public final class ChangeFeed implements ChangeSource {
         if (timeout.isNegative()) {
             throw new IllegalArgumentException("A poll's timeout must not be negative, not " + timeout);
         }
-        long end = System.nanoTime() + Math.min(timeout.toNanos(), Long.MAX_VALUE / 4);
+        // Duration.ofMillis(Long.MAX_VALUE), "for ever", has more nanoseconds than a long holds; a
+        // hundred years is as long.
+        long end = System.nanoTime() + Math.min(timeout.toSeconds(), TimeUnit.DAYS.toSeconds(36500)) * 1_000_000_000L
+                   + timeout.toNanosPart();
         turn.lockInterruptibly();
         try {
             requireOpen();
             while (true) {
-                ChangeBatch batch = pollOnce(end);
+                ChangeBatch batch = pollOnce(true, end);
                 long left = end - System.nanoTime();
                 if (!batch.changes().isEmpty() || batch.resync() || left <= 0 || wakeup.getAndSet(false)) {
                     return batch;
@@ -597,10 +600,11 @@ public final class ChangeFeed implements ChangeSource {
         }
     }
 
-    private ChangeBatch pollOnce(long waitEnd) throws ChangeFeedException, InterruptedException {
+    /** One store poll, its retries bounded by the poll timeout and, when bounded, the end of a wait. */
+    private ChangeBatch pollOnce(boolean bounded, long waitEnd) throws ChangeFeedException, InterruptedException {
         long deadline = System.nanoTime() + options.pollTimeout().toNanos();
         deadlineText = "The poll timeout of " + options.pollTimeout().toMillis() + " ms";
-        if (waitEnd - deadline < 0) {
+        if (bounded && waitEnd - deadline < 0) {
             deadline = waitEnd;
             deadlineText = "The timeout given to poll";
         }

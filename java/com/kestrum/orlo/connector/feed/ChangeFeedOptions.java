@@ -76,7 +76,9 @@ public final class ChangeFeedOptions {
         }
         this.pollTimeout = positive(draft.pollTimeout, "poll timeout");
         this.pollInterval = positive(draft.pollInterval, "poll interval");
-        this.emptyCommitInterval = Objects.requireNonNull(draft.emptyCommitInterval, "emptyCommitInterval");
+        this.emptyCommitInterval = withinReach(Objects.requireNonNull(draft.emptyCommitInterval, "emptyCommitInterval"),
+                                               "empty commit interval");
+        withinReach(maxBackoff, "longest pause");
         if (emptyCommitInterval.isNegative()) {
             throw new IllegalArgumentException("The empty commit interval must not be negative: " + emptyCommitInterval);
         }
@@ -90,7 +92,17 @@ public final class ChangeFeedOptions {
         if (value.isNegative() || value.isZero()) {
             throw new IllegalArgumentException("A " + what + " must be positive, not " + value);
         }
-        return value;
+        return withinReach(value, what);
+    }
+
+    /** Refuses a duration too long to be timed in nanoseconds (about 292 years). */
+    private static Duration withinReach(Duration value, String what) {
+        try {
+            value.toNanos();
+            return value;
+        } catch (ArithmeticException tooLong) {
+            throw new IllegalArgumentException("A " + what + " must be shorter than 292 years, not " + value);
+        }
     }
 
     /** The values of options being made from others. */

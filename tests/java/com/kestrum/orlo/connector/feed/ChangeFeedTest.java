@@ -148,6 +148,7 @@ class ChangeFeedTest {
             // The purge removes the deletion record and cuts the history the committed end text points into.
             store.admin("purge", DATABASE, "--before", until.substring(0, until.length() - 1));
         }
+        assertThrows(IllegalArgumentException.class, () -> ChangeFeedOptions.defaults().withPollTimeout(Duration.ofDays(200_000)));
         ChangeFeedOptions noResync = ChangeFeedOptions.defaults().withResyncStatuses();
         try (ChangeFeed feed = ChangeFeed.open(null, DATABASE, SampleStore.PASSWORD, checkpoint, noResync)) {
             assertEquals(ChangeFeedOptions.RESYNCHRONISE, assertThrows(ChangeFeedException.class, feed::poll).status());
@@ -288,7 +289,7 @@ class ChangeFeedTest {
         try {
             ChangeFeedOptions often = ChangeFeedOptions.defaults().withPollInterval(Duration.ofMillis(20));
             try (ChangeFeed feed = sample().connector(counted).checkpoint(checkpoint).options(often).open()) {
-                feed.commit(feed.poll(Duration.ofMinutes(5)));  // the full listing returns at once
+                feed.commit(feed.poll(Duration.ofMillis(Long.MAX_VALUE)));  // "for ever"; a full listing returns at once
                 assertEquals(1, counted.calls);
                 ChangeBatch idle = feed.poll(Duration.ofMillis(300));
                 assertEquals(List.of(), idle.changes());
