@@ -303,23 +303,12 @@ public final class NativeLoadingTest {
         try {
             Path decoy = Files.createDirectory(shared.resolve("decoy"));
             awaitFile(log, "swapped " + decoy, "the other user to swap a decoy folder of root's");
-            int refusals = 0;
-            for (int i = 0; i < tries; i++) {
-                String output = run(child(shared, Map.of("VRXCHDET_PLANTED_MARKER", marker.toString()), List.of(), false),
-                                    "a load racing the other user");
-                refusals += output.contains("is writable by other users and has no sticky bit") ? 1 : 0;
-            }
-            checks.equal("refused in every try", tries, refusals);
+            checks.equal("refused in every try", tries,
+                         racedLoads(shared, marker, tries, "is writable by other users and has no sticky bit"));
             checks.isTrue("the other user's library ran in no try", !Files.exists(marker));
 
             chmod("1777", shared);
-            int loads = 0;
-            for (int i = 0; i < tries; i++) {
-                String output = run(child(shared, Map.of("VRXCHDET_PLANTED_MARKER", marker.toString()), List.of(), false),
-                                    "a load racing the other user in a sticky folder");
-                loads += output.contains("\nloaded\n") ? 1 : 0;
-            }
-            checks.equal("a sticky shared folder serves every try", tries, loads);
+            checks.equal("a sticky shared folder serves every try", tries, racedLoads(shared, marker, tries, "\nloaded\n"));
             checks.isTrue("the other user's library ran in no try of the sticky folder", !Files.exists(marker));
         } finally {
             // timeout passes the signal on to the racer's shell, as destroyForcibly's SIGKILL would not.
@@ -327,6 +316,17 @@ public final class NativeLoadingTest {
             checks.isTrue("the other user's racer stopped", other.waitFor(CHILD_SECONDS, TimeUnit.SECONDS));
             remove(arena);
         }
+    }
+
+    /** How many of the loads from the raced temporary folder printed the text. */
+    private int racedLoads(Path shared, Path marker, int tries, String text) throws Exception {
+        int seen = 0;
+        for (int i = 0; i < tries; i++) {
+            String output = run(child(shared, Map.of("VRXCHDET_PLANTED_MARKER", marker.toString()), List.of(), false),
+                                "a load racing the other user");
+            seen += output.contains(text) ? 1 : 0;
+        }
+        return seen;
     }
 
     /** As root, a temporary folder mounted noexec: the copy is made but cannot be mapped; the advice fits. */
