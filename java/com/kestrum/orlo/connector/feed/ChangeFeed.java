@@ -577,7 +577,7 @@ public final class ChangeFeed implements ChangeSource {
                 if (!batch.changes().isEmpty() || batch.resync() || left <= 0 || wakeup.getAndSet(false)) {
                     return batch;
                 }
-                if (pauseOrWakeup(Math.min(left, options.pollInterval().toNanos()))) {
+                if (pause(Math.min(left, options.pollInterval().toNanos()), true)) {
                     wakeup.set(false);
                     return batch;
                 }
@@ -863,7 +863,7 @@ public final class ChangeFeed implements ChangeSource {
                 metrics.failed(error);
                 LOG.log(System.Logger.Level.WARNING, "Retry {0} of {1} on {2} in {3} ms: {4}", retry, options.retries(),
                         database, pauseFor.toMillis(), error.getMessage());
-                pause(pauseFor);
+                pause(pauseFor.toNanos(), false);
                 continue;
             }
             return new ChangeBatch(changesIn(entries), since, endText.toString(), resync, options.storeZone());
@@ -882,27 +882,20 @@ public final class ChangeFeed implements ChangeSource {
         }
     }
 
-    /** Sleeps, holding no lock that close needs, until the pause is over or the feed is closed. */
-    private void pause(Duration length) throws InterruptedException {
-        long end = System.nanoTime() + length.toNanos();
-        synchronized (pause) {
-            for (long left = length.toNanos(); left > 0 && !closed.get(); left = end - System.nanoTime()) {
-                TimeUnit.NANOSECONDS.timedWait(pause, left);
-            }
-        }
-        requireOpen();
-    }
-
-    /** Sleeps as {@link #pause}, and ends early at a wakeup; says whether it did. */
-    private boolean pauseOrWakeup(long nanos) throws InterruptedException {
+    /**
+     * Sleeps, holding no lock that close needs, until the pause is over or the feed is closed, or, when
+     * {@code wakeable}, a wakeup came; says whether one did.
+     */
+    private boolean pause(long nanos, boolean wakeable) throws InterruptedException {
         long end = System.nanoTime() + nanos;
         synchronized (pause) {
-            for (long left = nanos; left > 0 && !closed.get() && !wakeup.get(); left = end - System.nanoTime()) {
+            for (long left = nanos; left > 0 && !closed.get() && !(wakeable && wakeup.get());
+                 left = end - System.nanoTime()) {
                 TimeUnit.NANOSECONDS.timedWait(pause, left);
             }
         }
         requireOpen();
-        return wakeup.get();
+        return wakeable && wakeup.get();
     }
 
     private static List<Change> changesIn(List<String> entries) throws ChangeFeedException {

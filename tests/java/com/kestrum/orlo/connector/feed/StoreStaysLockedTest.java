@@ -10,7 +10,6 @@ import com.kestrum.orlo.connector.tests.SampleStore;
 
 import java.nio.file.Path;
 import java.time.Duration;
-import java.util.ArrayList;
 import java.util.List;
 import java.util.Vector;
 import java.util.concurrent.ExecutionException;
@@ -19,10 +18,6 @@ import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicReference;
-import java.util.logging.Handler;
-import java.util.logging.Level;
-import java.util.logging.LogRecord;
-import java.util.logging.Logger;
 
 import org.junit.jupiter.api.Test;
 
@@ -35,11 +30,9 @@ class StoreStaysLockedTest {
         SampleStore store = SampleStore.create(ChangeFeedTest.ADMIN, 1);
         Path checkpoint = store.folder.resolve("feed.checkpoint");
         ChangeFeedOptions threeRetries = ChangeFeedOptions.defaults().withRetries(3, Duration.ofMillis(1), Duration.ofMillis(4));
-        Logger log = Logger.getLogger(ChangeFeed.class.getName());
         for (ChangeFeedOptions options : new ChangeFeedOptions[] {threeRetries, threeRetries.withTransientStatuses(0x0124)}) {
-            CountingConnector connector = new CountingConnector();
-            RetryPauses pauses = new RetryPauses();
-            log.addHandler(pauses);
+            ChangeFeedTest.CountingConnector connector = new ChangeFeedTest.CountingConnector();
+            ChangeFeedTest.Warnings logged = new ChangeFeedTest.Warnings();
             try (ChangeFeed feed = ChangeFeedTest.sample().connector(connector).checkpoint(checkpoint).options(options)
                      .open()) {
                 ChangeFeedException failure = assertThrows(ChangeFeedException.class, feed::poll);
@@ -49,10 +42,12 @@ class StoreStaysLockedTest {
                 boolean retried = options.transientStatuses().contains(0x0150);
                 assertEquals(retried, failure.isTransient());
                 assertEquals(retried ? 4 : 1, connector.calls);
-                assertEquals(retried ? List.of(1L, 2L, 4L) : List.of(), pauses.millis, "the pauses logged before each retry");
+                List<Object> pauses = logged.records.stream().filter(record -> record.getMessage().startsWith("Retry"))
+                    .map(record -> record.getParameters()[3]).toList();
+                assertEquals(retried ? List.of(1L, 2L, 4L) : List.of(), pauses, "the pauses logged before each retry");
                 assertEquals(retried ? 3 : 0, feed.stats().retries());
             } finally {
-                log.removeHandler(pauses);
+                logged.close();
             }
         }
     }
@@ -117,36 +112,6 @@ class StoreStaysLockedTest {
         } finally {
             feed.close();
             poller.shutdownNow();
-        }
-    }
-
-    /** The pause of each retry the feed logged. */
-    private static final class RetryPauses extends Handler {
-        final List<Long> millis = new ArrayList<>();
-
-        @Override
-        public void publish(LogRecord record) {
-            if (record.getLevel() == Level.WARNING && record.getMessage().startsWith("Retry")) {
-                millis.add((Long) record.getParameters()[3]);
-            }
-        }
-
-        @Override
-        public void flush() {
-        }
-
-        @Override
-        public void close() {
-        }
-    }
-
-    private static class CountingConnector extends VarnexChangeDetectionConnector {
-        int calls;
-
-        @Override
-        public Vector<String> getModifiedTesra(String since, StringBuffer endText) throws Exception {
-            ++calls;
-            return super.getModifiedTesra(since, endText);
         }
     }
 
