@@ -6,8 +6,10 @@ export JAVA_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
 
 # What a user installs: the bridge, the local store, its admin command and the
 # jars with their Maven artefacts.
-PRODUCT_TARGETS = vrxchdet ntesra tesra_admin connector change_feed change_watcher \
-	connector_artefact change_feed_artefact
+PRODUCT_TARGETS = vrxchdet ntesra tesra_admin java
+# The Java build, on the natives of $(BUILD): java/pom.xml; java/.mvn/maven.config
+# keeps it in batch mode without download progress.
+MVN = mvn -f java/pom.xml -Dvrxchdet.build=$(abspath $(BUILD))
 
 .PHONY: deps product-deps configure product-configure product build test demo install clean
 
@@ -33,10 +35,13 @@ product: product-configure
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The native tests, then the Java tests (Surefire's unit tests, Failsafe's
+# crash and end-to-end tests); a failure in either fails it.
 test: build
 	scripts/fuzz.sh 15
 	scripts/test-sanitized.sh
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	$(MVN) verify
 
 demo: product
 	scripts/demo.sh $(BUILD)

@@ -10,7 +10,7 @@ sizes=(10000 100000 1000000)
 password=bench
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVRXCHDET_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench change_feed tesra_admin \
+cmake --build "$build" -j 2 --target vrxchdet vrxchdet_floor bridge_bench java tesra_admin \
   tesra_search_bench
 
 admin="$build/localstore/tesra-admin"

@@ -2,7 +2,8 @@
 # Runs a command in a fresh Debian 12 minimal system, as a new user's machine
 # would have it: a debootstrap --variant=minbase bookworm root with nothing
 # but git and make added, a clean clone of the committed HEAD in /root/project,
-# and an empty environment (no LANG, no JAVA_HOME). Needs root.
+# and an empty environment (no LANG, no JAVA_HOME), with this machine's
+# registry set-up (CA certificates, Maven's settings). Needs root.
 #
 # usage: scripts/fresh-debian.sh [COMMAND]      (default: make demo && make test)
 #
@@ -51,6 +52,26 @@ if [ ! -f "$bare/.vrxchdet-bare" ] || [ -e "$bare/usr/bin/cmake" ] || [ -e "$bar
   make_bare_root
 fi
 
+# The registry set-up of this machine, as a new machine of its kind has it:
+# its extra CA certificates (Java's trust store is made from them when the JDK
+# is installed) and Maven's settings (a mirror or proxy, where it has one).
+copy_registry_setup() {
+  if ls /usr/local/share/ca-certificates/*.crt >/dev/null 2>&1; then
+    mkdir -p "$run/usr/local/share/ca-certificates"
+    cp /usr/local/share/ca-certificates/*.crt "$run/usr/local/share/ca-certificates/"
+    chroot "$run" update-ca-certificates >/dev/null 2>&1 || true
+  fi
+  mkdir -p "$run/root/.m2"
+  if [ -f "$HOME/.m2/settings.xml" ]; then
+    cp "$HOME/.m2/settings.xml" "$run/root/.m2/settings.xml"
+  elif [ -f /etc/maven/settings.xml ] \
+       && perl -0777 -pe 's/<!--.*?-->//gs' /etc/maven/settings.xml | grep -q -E '<(mirror|proxy)>'; then
+    cp /etc/maven/settings.xml "$run/root/.m2/settings.xml"
+  fi
+  if [ -f "$HOME/.mavenrc" ]; then cp "$HOME/.mavenrc" "$run/root/.mavenrc"; fi
+  if [ -f /etc/mavenrc ]; then cp /etc/mavenrc "$run/etc/mavenrc"; fi
+}
+
 # A run must leave nothing running; whatever it left is named, then stopped.
 stop_processes_inside() {
   local pid
@@ -75,6 +96,7 @@ cleanup() {
 [ -d "$run" ] && { cleanup; rm -rf "$run"; }
 cp -a "$bare" "$run"
 cp /etc/resolv.conf "$run/etc/resolv.conf" 2>/dev/null || true
+copy_registry_setup
 git clone -q "$project" "$run/root/project"
 git -C "$run/root/project" checkout -q "$(git -C "$project" rev-parse HEAD)"
 mkdir -p "$apt_cache/partial"
@@ -95,7 +117,12 @@ start=$SECONDS
 status=0
 # The root is thrown away after the run: where the mirror's security suite is
 # broken, its installs may take the release suite alone (scripts/apt-retry.sh).
-chroot "$run" /usr/bin/env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+# Maven's own environment passes through, as a machine's set-up may hold it.
+maven_environment=()
+for variable in MAVEN_OPTS MAVEN_ARGS; do
+  if [ -n "${!variable:-}" ]; then maven_environment+=("$variable=${!variable}"); fi
+done
+chroot "$run" /usr/bin/env -i "${maven_environment[@]}" HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   TERM=dumb DEBIAN_FRONTEND=noninteractive VRXCHDET_APT_DROP_BROKEN_SECURITY=1 bash -c "cd /root/project && $command" || status=$?
 echo "fresh Debian 12 root: exit status $status after $((SECONDS - start)) s"
 exit "$status"

@@ -12,8 +12,11 @@ cmake --build --preset asan
 # The test preset leaves SIGSEGV to the virtual machine, which uses it itself.
 # The Maven consumer test checks packaging, not memory: it runs in build/ alone.
 ctest --preset asan -E '^(java_|readme_|maven_)'
-# java is not built with the sanitizer, so its runtime has to be loaded first.
-# The run paths checked are those of what is shipped, which the sanitized
-# build is not (its libraries name the sanitizer's folder): build/ checks them.
-LD_PRELOAD="$(clang++-14 -print-file-name=libclang_rt.asan-x86_64.so)" ctest --preset asan -R '^java_' \
-  -E '^java_native_run_paths$'
+# The Java tests, Maven's, on the sanitized natives. java is not built with the
+# sanitizer, so its runtime is loaded first into every JVM (Maven's and the
+# tests'). The run paths checked are those of what is shipped, which the
+# sanitized build is not (its libraries name the sanitizer's folder): build/
+# checks them.
+ASAN_OPTIONS=handle_segv=0:allow_user_segv_handler=1:detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  LD_PRELOAD="$(clang++-14 -print-file-name=libclang_rt.asan-x86_64.so)" \
+  mvn -f java/pom.xml -Dvrxchdet.build="$PWD/build-asan" verify

@@ -24,7 +24,7 @@ if [ "${1:-}" = --check ]; then
 fi
 
 [ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVRXCHDET_BUILD_TESTS=OFF
-cmake --build build -j 2 --target connector_artefact
+cmake --build build -j 2 --target java
 natives=build-windows64/natives
 rm -rf "$natives"
 mkdir -p "$natives/META-INF/native/windows-x86" "$natives/META-INF/native/windows-x86_64"

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds tests/maven, a project that depends on vrxchdet-change-feed by its
-# coordinates alone, with Debian's Maven, offline: its local repository is a
-# copy of Debian's /usr/share/maven-repo (plugins) and every other repository
-# is mirrored by the share/maven-repo of an installed copy of this build. Then
-# runs it on the class path Maven resolved alone (no java.library.path, no
-# lib/ folder): it opens a database tesra-admin made, polls and commits, twice.
+# coordinates alone, with strict checksums (mvn -C): our artefacts come from
+# the share/maven-repo of an installed copy of this build, everything else
+# from Maven Central. A checksum or metadata warning fails it. Then runs it on
+# the class path Maven resolved alone (no java.library.path, no lib/ folder):
+# it opens a database tesra-admin made, polls and commits, twice. The local
+# repository is kept in BUILD_DIR/maven-consumer-m2, without our group.
 #
 # usage: run.sh BUILD_DIR VERSION
 set -euo pipefail
@@ -17,22 +18,17 @@ fail() { echo "FAILED: $*"; exit 1; }
 
 install=$scratch/install
 cmake --install "$build" --prefix "$install" >/dev/null
-# Debian's repository links into /usr/share/java with relative links: copy what they point at.
-cp -rL /usr/share/maven-repo "$scratch/m2"
-cat > "$scratch/settings.xml" <<XML
-<settings>
-  <localRepository>$scratch/m2</localRepository>
-  <mirrors>
-    <mirror><id>installed</id><mirrorOf>*</mirrorOf><url>file://$install/share/maven-repo</url></mirror>
-  </mirrors>
-</settings>
-XML
-dependency_plugin=$(ls /usr/share/maven-repo/org/apache/maven/plugins/maven-dependency-plugin | grep -v debian | sort -V | tail -n 1)
+local_repository=$build/maven-consumer-m2
+rm -rf "$local_repository/com/kestrum"
 cp -r "$project/pom.xml" "$project/src" "$scratch/"
-echo "mvn package (offline mirror: $install/share/maven-repo)"
-(cd "$scratch" && timeout 300 mvn -B -q -Dstyle.color=never -s settings.xml -Dvrxchdet.version="$version" package \
-  "org.apache.maven.plugins:maven-dependency-plugin:$dependency_plugin:build-classpath" \
-  -Dmdep.outputFile=classpath.txt) || fail "the Maven build failed (status $?)"
+echo "mvn -C package (repository: $install/share/maven-repo and Maven Central)"
+(cd "$scratch" && timeout 600 mvn -B -ntp -C -Dstyle.color=never -Dmaven.repo.local="$local_repository" \
+  -Dvrxchdet.repository="file://$install/share/maven-repo" -Dvrxchdet.version="$version" package \
+  dependency:build-classpath -Dmdep.outputFile=classpath.txt >maven.log 2>&1) \
+  || { tail -n 40 "$scratch/maven.log"; fail "the Maven build failed"; }
+if grep -E '^\[WARNING\].*([Cc]hecksum|metadata|integrity)' "$scratch/maven.log"; then
+  fail "Maven warned about our repository"
+fi
 classpath=$(cat "$scratch/classpath.txt")
 echo "resolved class path: $classpath"
 case "$classpath" in

@@ -20,6 +20,11 @@ mkdir -p "$home"
 cmake --install "$build" --prefix "$scratch/staging" >/dev/null
 cp -r "$scratch/staging" "$home/vrxchdet"
 rm -rf "$scratch/staging"
+# Maven, where an example runs it, as this machine's user has it set up.
+if [ -f "$HOME/.m2/settings.xml" ]; then
+  mkdir -p "$home/.m2"
+  cp "$HOME/.m2/settings.xml" "$home/.m2/"
+fi
 java_bin=$(dirname "$(readlink -f "$(command -v java)")")
 
 failures=0
