@@ -16,8 +16,8 @@
 #        release was built with; another JDK changes Created-By in the manifests)
 set -euo pipefail
 
-# 0.2.0: the parent of "Version 0.3.0: the change feed's API changed ...".
-release_commit=${RELEASE_COMMIT:-0b89e41875f900dc77a99425344a0d76dd259ede}
+# 0.2.0: the last commit before the 0.3.0 work began changing the change feed's API.
+release_commit=${RELEASE_COMMIT:-207d855a2505c2e92aa0727ef646ced14ed43f6a}
 release_version=0.2.0
 group_path=com/kestrum/orlo
 
