@@ -67,6 +67,7 @@ final class NativeLibrary {
     private static final Logger LOG = Logger.getLogger(NativeLibrary.class.getName());
 
     /** This class loader's copy's lock, held (never closed) while the class and its library live. */
+    @SuppressWarnings("unused") // never read: it is kept so that its lock lives as long as the class
     private static FileChannel inUse;
 
     private NativeLibrary() {
@@ -141,7 +142,7 @@ final class NativeLibrary {
     }
 
     private static File onLibraryPath(String libraryPath, String file) {
-        for (String folder : libraryPath.split(File.pathSeparator)) {
+        for (String folder : libraryPath.split(File.pathSeparator, -1)) {
             if (!folder.isEmpty() && new File(folder, file).isFile()) {
                 return new File(folder, file);
             }

@@ -845,6 +845,7 @@ public final class ChangeFeed implements ChangeSource {
     private ChangeBatch query(String since, boolean resync, long deadline)
             throws ChangeFeedException, InterruptedException {
         for (int retry = 1; ; ++retry) {
+            @SuppressWarnings("JdkObsolete") // the connector's method, fixed, takes a StringBuffer
             StringBuffer endText = new StringBuffer();
             List<String> entries;
             try {

@@ -97,10 +97,10 @@ public final class ChangeFeedOptions {
 
     /** Refuses a duration too long to be timed in nanoseconds (about 292 years). */
     private static Duration withinReach(Duration value, String what) {
-        try {
-            value.toNanos();
+        if (value.compareTo(Duration.ofNanos(Long.MAX_VALUE)) <= 0
+            && value.compareTo(Duration.ofNanos(Long.MIN_VALUE)) >= 0) {
             return value;
-        } catch (ArithmeticException tooLong) {
+        } else {
             throw new IllegalArgumentException("A " + what + " must be shorter than 292 years, not " + value);
         }
     }

@@ -252,7 +252,8 @@ class ChangeFeedTest {
     void anEntryNotOfTheEntryFormThrows() throws Exception {
         String universalId = "000B4A76005C144AAE74F9F100000001";
         assertEquals(new Change(universalId, 0xFFFFFFFFL, true), Change.parse(universalId + ":FFFFFFFF:DEL"));
-        assertEquals(new Change(universalId.toLowerCase(), 0x2A, false), Change.parse(universalId.toLowerCase() + ":2a:NOR"));
+        assertEquals(new Change(universalId.toLowerCase(java.util.Locale.ROOT), 0x2A, false),
+                     Change.parse(universalId.toLowerCase(java.util.Locale.ROOT) + ":2a:NOR"));
         for (String bad : new String[] {"", universalId.substring(1) + ":1:NOR", universalId + "0:1:NOR",
                                         universalId.replace('B', 'G') + ":1:NOR", universalId + "::NOR",
                                         universalId + ":100000000:NOR", universalId + ":-1:NOR", universalId + ":1:MOD",
@@ -380,7 +381,7 @@ class ChangeFeedTest {
 
         @Override
         public void publish(LogRecord record) {
-            if (record.getLevel() == Level.WARNING) {
+            if (record.getLevel().equals(Level.WARNING)) {
                 records.add(record);
             }
         }
@@ -400,16 +401,19 @@ class ChangeFeedTest {
         volatile int calls;
 
         @Override
+        @SuppressWarnings("JdkObsolete") // the connector's method, fixed, takes a StringBuffer
         public Vector<String> getModifiedTesra(String since, StringBuffer endText) throws Exception {
-            ++calls;
+            @SuppressWarnings("NonAtomicVolatileUpdate") // one thread polls; others only read the count
+            int next = calls + 1;
+            calls = next;
             return super.getModifiedTesra(since, endText);
         }
     }
 
     /** The universal identifiers of the records present, as tesra-admin lists them. */
     private Set<String> listing() throws Exception {
-        return Arrays.stream(store.admin("list", DATABASE).split("\n")).filter(line -> !line.isBlank())
-            .map(line -> line.split(" ")[1]).collect(Collectors.toSet());
+        return Arrays.stream(store.admin("list", DATABASE).split("\n", -1)).filter(line -> !line.isBlank())
+            .map(line -> line.split(" ", -1)[1]).collect(Collectors.toSet());
     }
 
     /** A consumer's view: the universal identifiers of the records present. */
@@ -594,7 +598,7 @@ class ChangeFeedTest {
         MBeanServer beans = ManagementFactory.getPlatformMBeanServer();
         ObjectName name = MBEAN;
         try (ChangeFeed feed = sample().checkpoint(kept).open()) {
-            assertEquals(Boolean.TRUE, beans.getAttribute(name, "Connected"));
+            assertEquals(true, beans.getAttribute(name, "Connected"));
             assertEquals(-1L, beans.getAttribute(name, "MilliSecondsBehindSource"));
             ChangeBatch first = feed.poll();
             feed.commit(first);

@@ -129,7 +129,7 @@ class WatcherCrashIT {
         List<Batch> batches = new ArrayList<>();
         List<String> untils = new ArrayList<>();
         Set<Long> records = null;
-        for (String line : text.substring(0, text.lastIndexOf('\n') + 1).split("\n")) {
+        for (String line : text.substring(0, text.lastIndexOf('\n') + 1).split("\n", -1)) {
             Matcher batch = BATCH.matcher(line);
             Matcher record = RECORD.matcher(line);
             if (batch.matches()) {
@@ -268,7 +268,7 @@ class WatcherCrashIT {
         assertEquals(0, twice, "windows applied twice");
         assertEquals(0, gaps, "gaps between windows");
         Set<String> listing = Arrays.stream(store.admin("list", SampleStore.DATABASE).split("\n"))
-            .filter(line -> !line.isBlank()).map(line -> line.split(" ")[1]).collect(Collectors.toSet());
+            .filter(line -> !line.isBlank()).map(line -> line.split(" ", -1)[1]).collect(Collectors.toSet());
         assertEquals(listing, view, "the consumer's view against the store's listing");
     }
 

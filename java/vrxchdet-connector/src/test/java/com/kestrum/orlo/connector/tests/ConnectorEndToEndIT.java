@@ -9,6 +9,7 @@ import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 /** The connector class over the native library and the local store, as a Java caller uses them. */
+@SuppressWarnings("JdkObsolete") // the connector's methods, fixed, take a StringBuffer
 class ConnectorEndToEndIT {
     private static final String ENTRY = "[0-9A-F]{32}:[0-9A-F]{1,8}:(NOR|DEL)";
     private static final String END_TEXT = "\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d\\d0";

@@ -46,6 +46,7 @@ import org.junit.jupiter.api.TestMethodOrder;
  * libntesra.so that marks the file of VRXCHDET_PLANTED_MARKER when loaded (planted.library). The
  * temporary folder is the test's own, under target/native-loading/.
  */
+@SuppressWarnings("JdkObsolete") // the connector's methods, fixed, take a StringBuffer
 @TestInstance(TestInstance.Lifecycle.PER_CLASS)
 @TestMethodOrder(MethodOrderer.OrderAnnotation.class)
 class NativeLoadingIT {
@@ -365,7 +366,7 @@ class NativeLoadingIT {
         Path mountPoint = fresh("noexec");
         Process mount = new ProcessBuilder("mount", "-t", "tmpfs", "-o", "noexec,size=16m", "tmpfs",
                                            mountPoint.toString()).redirectErrorStream(true).start();
-        String mountOutput = new String(mount.getInputStream().readAllBytes());
+        String mountOutput = new String(mount.getInputStream().readAllBytes(), java.nio.charset.StandardCharsets.UTF_8);
         if (!mount.waitFor(CHILD_SECONDS, TimeUnit.SECONDS) || mount.exitValue() != 0) {
             System.out.println("skipped: a noexec temporary folder needs mount -t tmpfs (root): " + mountOutput.strip());
             return;

@@ -96,7 +96,7 @@ public final class SampleStore {
     public static List<Write> writesIn(Path log) throws IOException {
         List<Write> writes = new ArrayList<>();
         for (String line : Files.readAllLines(log)) {
-            String[] words = line.trim().split("\\s+");
+            String[] words = line.trim().split("\\s+", -1);
             if (words.length != 6) {
                 throw new IllegalStateException("unexpected writer log line: " + line);
             }
