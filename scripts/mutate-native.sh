@@ -122,8 +122,14 @@ fi
 
 # ---- restoring the tree ----------------------------------------------------
 
-clean_at_start=0
-git diff --quiet 2>/dev/null && clean_at_start=1
+# The files the run changes; those without edits of their own now must show
+# none to git afterwards. Edits made elsewhere meanwhile are not the run's.
+touched=()
+for i in "${chosen[@]}"; do
+    [[ " ${touched[*]} " == *" ${files[i]} "* ]] || touched+=("${files[i]}")
+done
+clean=()
+for file in "${touched[@]}"; do git diff --quiet -- "$file" 2>/dev/null && clean+=("$file"); done
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/mutate-native.XXXXXX") || fail "no scratch folder"
 applied_file=""  # the file now holding a mutant
 run_token="mutate-native-$$-$RANDOM"
@@ -253,9 +259,9 @@ done
 
 # The build folder is left built from the sources as they are.
 build "$logs/restored.build.log" || { tail -n 30 "$logs/restored.build.log" >&2; fail "$build_dir does not build after restoring"; }
-if ((clean_at_start)) && ! git diff --quiet; then
-    git diff --stat >&2
-    fail "the work tree differs from before the run"
+if ((${#clean[@]})) && ! git diff --quiet -- "${clean[@]}"; then
+    git diff --stat -- "${clean[@]}" >&2
+    fail "the files mutated differ from before the run"
 fi
 
 counted=$((killed + survived))
