@@ -34,8 +34,13 @@ targets=(localstore_tests bridge_scripted_tests bridge_local_store_tests)
 label='^(localstore|bridge)$'
 test_timeout=120  # one CTest test
 
+# The script's own standard error, for what a trap says while a build's or a
+# test run's output goes to its log.
+exec 3>&2
+say() { echo "mutate-native: $*" >&3; }
+
 fail() {
-    echo "mutate-native: $*" >&2
+    say "$*"
     exit 2
 }
 
@@ -146,7 +151,7 @@ stop_leftovers() {
         fi
     done
     ((${#left[@]})) || return 0
-    echo "mutate-native: stopping ${#left[@]} process(es) left running: ${left[*]}" >&2
+    say "stopping ${#left[@]} process(es) left running: ${left[*]}"
     kill -KILL "${left[@]}" 2>/dev/null
     return 0
 }
@@ -156,7 +161,7 @@ restore() {
         # Written anew rather than copied with its old time: make then
         # rebuilds what was compiled from the mutant.
         cat "$scratch/original" >"$applied_file" && cmp -s "$scratch/original" "$applied_file" ||
-            { echo "mutate-native: could not restore $applied_file; its original is $scratch/original" >&2; return 1; }
+            { say "could not restore $applied_file; its original is $scratch/original"; return 1; }
         applied_file=""
     fi
 }
@@ -170,26 +175,45 @@ on_exit() {
     rm -rf "$scratch"
     exit "$status"
 }
+# The build and the tests run in the background, so that a signal is handled
+# at once rather than when they end; timeout passes it on to its whole group.
+child=""
+stop() {  # $1: what came, $2: exit status
+    say "$1"
+    [[ -n $child ]] && kill -TERM "$child" 2>/dev/null && wait "$child"
+    exit "$2"
+}
 trap on_exit EXIT
-trap 'echo "mutate-native: interrupted" >&2; exit 130' INT
-trap 'echo "mutate-native: terminated" >&2; exit 143' TERM
+trap 'stop interrupted 130' INT
+trap 'stop terminated 143' TERM
+
+# Runs "$@" in the background and waits for it; returns its status.
+waited() {
+    "$@" 3>&- &
+    child=$!
+    wait "$child"
+    local status=$?
+    child=""
+    return "$status"
+}
 
 # ---- building and testing --------------------------------------------------
 
 logs="$build_dir/mutation-logs"
 
 build() {  # $1: log file
-    cmake --build "$build_dir" --target "${targets[@]}" -j"$(nproc)" >"$1" 2>&1
+    waited timeout --kill-after=10 3600 cmake --build "$build_dir" --target "${targets[@]}" -j"$(nproc)" \
+        </dev/null >"$1" 2>&1
 }
 
 # Runs the fast tests within $1 seconds into log $2; stops at the first
 # failure when $3 is "stop". Returns ctest's status, 124 when the bound hit.
 run_tests() {
-    local bound=$1 log=$2 stop=()
-    [[ ${3:-} == stop ]] && stop=(--stop-on-failure)
-    VRXCHDET_MUTATION_RUN=$run_token timeout --kill-after=10 "$bound" \
+    local bound=$1 log=$2 stop_at=()
+    [[ ${3:-} == stop ]] && stop_at=(--stop-on-failure)
+    VRXCHDET_MUTATION_RUN=$run_token waited timeout --kill-after=10 "$bound" \
         ctest --test-dir "$build_dir" -L "$label" --timeout "$test_timeout" --no-tests=error \
-        -j"$(nproc)" "${stop[@]}" </dev/null >"$log" 2>&1
+        -j"$(nproc)" "${stop_at[@]}" </dev/null >"$log" 2>&1
     local status=$?
     stop_leftovers
     return "$status"
