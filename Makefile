@@ -84,6 +84,16 @@ test: windows-test
 bench: product-deps
 	scripts/bench.sh build-release
 
+# How strong the tests are: PIT's mutants of the Java modules against their
+# unit tests (score per module and survivors), then hand-written mutants of
+# the native code against its fast tests (tests/mutation/native-mutations.txt).
+.PHONY: mutation mutation-java mutation-native
+mutation: mutation-java mutation-native
+mutation-java: build
+	scripts/mutation.sh $(BUILD)
+mutation-native: deps
+	scripts/mutate-native.sh
+
 # The libFuzzer targets of tests/fuzz, five minutes each (build-fuzz/).
 .PHONY: fuzz
 fuzz: deps

@@ -60,7 +60,7 @@ pauses() { tr '\n' ' ' 2>/dev/null <"$state/sleeps" || true; }
 expect_in() { # TEXT WHAT: TEXT is in $err
   grep -q -F -- "$1" <<<"$err" || fail "stderr lacks $2: '$1'"
 }
-all=(cmake make g++ openjdk-17-jdk-headless libsqlite3-dev libssl-dev)
+all=(cmake make g++ openjdk-17-jdk-headless maven libsqlite3-dev libssl-dev)
 install_all="install ${all[*]} wine32:i386;"
 
 # Only the packages dpkg-query does not report installed are installed; none
@@ -70,7 +70,7 @@ run installed FAKE_INSTALLED="*"
 [ ! -e "$state/calls" ] || fail "calls '$(calls)' with every package installed"
 run some-installed FAKE_INSTALLED="cmake g++ libssl-dev"
 [ "$status" -eq 0 ] || fail "status $status"
-[ "$(calls)" = "update;install make openjdk-17-jdk-headless libsqlite3-dev wine32:i386;" ] || fail "calls '$(calls)'"
+[ "$(calls)" = "update;install make openjdk-17-jdk-headless maven libsqlite3-dev wine32:i386;" ] || fail "calls '$(calls)'"
 
 # A failed update (one index of the wrong size) does not stop the install,
 # which may do with the other indexes; it is not repeated when that works.
