@@ -1,6 +1,7 @@
 package com.kestrum.orlo.connector.feed;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
@@ -159,6 +160,8 @@ class ChangeFeedTest {
             assertNull(resync.since());
             assertEquals(List.of(1L, 3L, 4L, 5L), recordIds(resync));
             assertTrue(resync.changes().stream().noneMatch(Change::deleted));
+            assertEquals(1L, feed.stats().resyncs());
+            assertEquals(1L, ManagementFactory.getPlatformMBeanServer().getAttribute(MBEAN, "NumberOfResyncs"));
             feed.commit(resync);
             ChangeBatch next = feed.poll();
             assertFalse(next.resync());
@@ -174,6 +177,7 @@ class ChangeFeedTest {
             assertEquals(5, feed.poll().changes().size());
             assertEquals(3, connector.calls);
             assertEquals(2, feed.stats().retries());
+            assertEquals(2L, ManagementFactory.getPlatformMBeanServer().getAttribute(MBEAN, "NumberOfRetries"));
             assertEquals(0, feed.stats().failedPolls());
             assertNull(feed.stats().lastError(), "cleared by the poll that succeeded");
             assertTrue(feed.stats().mostRecentError().contains("code 336"), feed.stats().toString());
@@ -627,6 +631,9 @@ class ChangeFeedTest {
             Duration lag = Duration.between(first.untilInstant(), Instant.now());
             assertTrue(stats.lag().compareTo(lag) <= 0 && stats.lag().compareTo(lag.minusSeconds(5)) > 0, stats.toString());
             assertEquals(7L, beans.getAttribute(name, "TotalNumberOfEventsSeen"));
+            assertEquals(3L, beans.getAttribute(name, "NumberOfPolls"));
+            assertEquals(first.until(), beans.getAttribute(name, "CommittedUntil"));
+            assertEquals(failed.getMessage(), beans.getAttribute(name, "MostRecentError"));
             assertEquals(1L, beans.getAttribute(name, "NumberOfCommittedTransactions"));
             long behind = (Long) beans.getAttribute(name, "MilliSecondsBehindSource");
             assertTrue(behind >= lag.toMillis() && behind < lag.toMillis() + 5000, behind + " ms behind");
@@ -883,6 +890,86 @@ class ChangeFeedTest {
 
         assertThrows(IllegalArgumentException.class, () -> new JdbcCheckpointStore(DriverManager.getConnection("jdbc:sqlite:"),
                                                                                      "t; DROP TABLE x"));
+    }
+
+    @Test
+    void optionsChangesBatchesAndFailuresAreValuesThatSayWhatTheyHold() {
+        ChangeFeedOptions defaults = ChangeFeedOptions.defaults();
+        assertEquals(defaults, defaults.withStartFromNow().withStartFromBeginning());
+        assertEquals(defaults.hashCode(), ChangeFeedOptions.defaults().hashCode());
+        assertNotEquals(defaults, defaults.toString());
+        // Each setting alone tells two options apart.
+        List<ChangeFeedOptions> each = List.of(
+            defaults, defaults.withResyncStatuses(0x0101), defaults.withTransientStatuses(0x0150),
+            defaults.withRetries(defaults.retries() + 1, defaults.firstBackoff(), defaults.maxBackoff()),
+            defaults.withRetries(defaults.retries(), defaults.firstBackoff().plusMillis(1), defaults.maxBackoff()),
+            defaults.withRetries(defaults.retries(), defaults.firstBackoff(), defaults.maxBackoff().plusMillis(1)),
+            defaults.withPollTimeout(Duration.ofSeconds(31)), defaults.withPollInterval(Duration.ofSeconds(2)),
+            defaults.withEmptyCommitInterval(Duration.ZERO), defaults.withStoreZone(java.time.ZoneId.of("Europe/Berlin")),
+            defaults.withStartFromNow(), defaults.withStartAt("2026-12-09 05:00:00.120"),
+            defaults.withStartAt("2026-12-09 05:00:00.130"));
+        for (int i = 0; i < each.size(); ++i) {
+            for (int j = 0; j < each.size(); ++j) {
+                assertEquals(i == j, each.get(i).equals(each.get(j)), each.get(i) + " against " + each.get(j));
+                assertEquals(i == j, each.get(i).hashCode() == each.get(j).hashCode(), each.get(i) + " hash");
+            }
+        }
+        assertTrue(defaults.toString().startsWith("ChangeFeedOptions[resyncStatuses=") && defaults.toString()
+            .endsWith(", storeZone=Z, start=BEGINNING]"), defaults.toString());
+        assertTrue(each.get(11).toString().endsWith(", start=END_TEXT 2026-12-09 05:00:00.120]"), each.get(11).toString());
+        // Retries pause twice as long each time, up to the longest pause.
+        ChangeFeedOptions doubling = defaults.withRetries(6, Duration.ofMillis(100), Duration.ofMillis(500));
+        assertEquals(List.of(100L, 200L, 400L, 500L, 500L), java.util.stream.IntStream.rangeClosed(1, 5)
+            .mapToObj(retry -> doubling.backoffBefore(retry).toMillis()).collect(Collectors.toList()));
+        assertEquals(Duration.ofMillis(400), defaults.withRetries(2, Duration.ofMillis(400), Duration.ofMillis(400))
+            .backoffBefore(2));
+
+        String universalId = "000B4A76005C144AAE74F9F100000001";
+        Change present = Change.present(universalId, 1);
+        assertEquals(present, Change.parse(universalId + ":1:NOR"));
+        assertEquals(present.hashCode(), Change.parse(universalId + ":1:NOR").hashCode());
+        for (Change other : List.of(Change.deletion(universalId, 1), Change.present(universalId, 2),
+                                    Change.present(universalId.replace('B', 'C'), 1))) {
+            assertNotEquals(present, other);
+            assertNotEquals(present.hashCode(), other.hashCode());
+        }
+        assertNotEquals(present, present.toString());
+        assertEquals("Change[universalId=" + universalId + ", recordId=1, deleted=false]", present.toString());
+        assertThrows(IllegalArgumentException.class, () -> new Change(universalId, -1, false));
+        assertThrows(IllegalArgumentException.class, () -> new Change(universalId, 0x1_0000_0000L, false));
+        assertEquals(0xFFFFFFFFL, new Change(universalId, 0xFFFFFFFFL, true).recordId());
+        assertThrows(IllegalArgumentException.class, () -> Change.parse(universalId.replace('B', 'G') + ":1:NOR"));
+        assertThrows(IllegalArgumentException.class, () -> Change.parse(universalId.replace('B', '/') + ":1:NOR"));
+        assertEquals("resync batch since null until 2026-12-09 06:00:00.120: 1 changes",
+                     ChangeBatch.of(List.of(present), null, "2026-12-09 06:00:00.120", true).toString());
+        assertEquals("batch since 2026-12-09 05:00:00.000 until 2026-12-09 06:00:00.120: 0 changes",
+                     ChangeBatch.of(List.of(), "2026-12-09 05:00:00.000", "2026-12-09 06:00:00.120", false).toString());
+
+        // A failure says its database and status when it has them, and where the store read its settings.
+        assertEquals("plain", new ChangeFeedException("plain", null, 0, false, null).getMessage());
+        assertEquals("locked [main.tdb, status 0x0150, transient]",
+                     new ChangeFeedException("locked", null, 0x0150, true, "main.tdb").getMessage());
+        assertEquals("gone [status 0x0124]", new ChangeFeedException("gone", null, 0x0124, false, null).getMessage());
+        ChangeFeedException unnamed = new ChangeFeedException("Native call QRVDbOpen failed with error: code 292, 'x'", null);
+        assertEquals(292, unnamed.status());
+        ChangeFeedException named = unnamed.on("main.tdb");
+        assertEquals("main.tdb", named.database());
+        assertEquals(List.of(unnamed.getStackTrace()), List.of(named.getStackTrace()));
+        assertSame(named, named.on("other.tdb"));
+        assertEquals(0, new ChangeFeedException("Native call X failed with error: code 1234567890, 'x'", null).status(),
+                     "a status beyond nine digits is none");
+        assertEquals(123456789, new ChangeFeedException("Native call X failed with error: code 123456789, 'x'", null)
+            .status());
+        ChangeFeedException unreadable = ChangeFeedException.ofNative(
+            new Exception("Native call storeInit failed with error: code 258, 'unreadable'"), "main.tdb", defaults);
+        assertTrue(unreadable.getMessage().contains("'unreadable'; the store's configuration file is "),
+                   unreadable.getMessage());
+        assertFalse(ChangeFeedException.ofNative(new Exception("Native call X failed with error: code 336, 'busy'"),
+                                                 "main.tdb", defaults).getMessage().contains("configuration file"));
+        assertTrue(ChangeFeedException.configurationFile("").contains("TESRA_INI is not set"));
+        assertEquals("'a\\\\b\\n'", EndText.quoted("a\\b\n"));
+        assertEquals("'\\r\\n\\t\\u0000\\uFEFFx'", EndText.quoted("\r\n\t\u0000\ufeffx"));
+        assertEquals("'x' is not an end text of the form YYYY-MM-DD HH:MM:SS.mmm", EndText.problem("x"));
     }
 
     @Test
