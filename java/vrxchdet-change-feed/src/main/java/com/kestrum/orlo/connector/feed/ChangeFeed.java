@@ -120,6 +120,16 @@ import javax.management.StandardMBean;
  * <li>{@link #committedUntil()}, {@link #stats()} and the JMX attributes never wait.</li>
  * </ul>
  *
+ * <h2>Store calls in a child process</h2>
+ * With {@link ChangeFeedOptions#withIsolation} and {@link Isolation#childProcess()}, the feed makes its
+ * store calls in a JVM of its own that it starts, and this JVM never loads the native library. A crash of
+ * the native side, or any end of the child, fails the poll in flight with a transient
+ * {@link ChangeFeedException} of status {@link ChangeFeedException#CHILD_PROCESS_FAILED} that gives the
+ * child's exit status or signal and the last lines it wrote; the next poll starts a new child (after a pause
+ * that doubles with each end in a row, within the poll timeout) and resumes from the last commit. A child
+ * call that runs past the poll timeout ends the child, and {@link #close()} ends it at once, whatever it is
+ * doing. Each isolated feed has its own child: the one-feed-per-class-loader rule does not bind them.
+ *
  * <h2>Logging and monitoring</h2>
  * The feed logs through {@link System.Logger} under this class's name: open and close at INFO; each retry
  * (status and pause), each full listing, each refused checkpoint and each position moved back at WARNING;
@@ -132,7 +142,9 @@ public final class ChangeFeed implements ChangeSource {
     private static final Object NATIVE_CALLS = new Object();
     private static ChangeFeed openFeed;
 
-    private final VarnexChangeDetectionConnector connector;
+    private final StoreCalls calls;
+    // Guards every store call of this feed: NATIVE_CALLS in process, the feed's own lock with a child.
+    private final Object callLock;
     private final String server;
     private final String databaseFile;
     private final Password password;
@@ -150,7 +162,6 @@ public final class ChangeFeed implements ChangeSource {
     private volatile String committedUntil;
     // Until a full listing is committed, each poll is one: a forced resync, or a replaced database.
     private volatile boolean resyncPending;
-    private boolean nativeOpen = true;  // guarded by NATIVE_CALLS
     private ChangeBatch lastPolled;     // guarded by turn
     // What the checkpoint held when last read or written; the position may be ahead of it after empty commits.
     private String stored;              // guarded by turn
@@ -160,11 +171,13 @@ public final class ChangeFeed implements ChangeSource {
     private String lastResyncUntil;     // guarded by turn
     private long lastWriteNanos = System.nanoTime();  // guarded by turn
     private String deadlineText;        // guarded by turn: what bounds the poll in progress
+    private long callDeadline;          // guarded by turn: when a child's call in this poll is ended
     private ObjectName mbeanName;
 
-    private ChangeFeed(VarnexChangeDetectionConnector connector, String server, String databaseFile, Password password,
+    private ChangeFeed(StoreCalls calls, Object callLock, String server, String databaseFile, Password password,
                        CheckpointStore checkpoint, String committed, ChangeFeedOptions options) {
-        this.connector = connector;
+        this.calls = calls;
+        this.callLock = callLock;
         this.server = server;
         this.databaseFile = databaseFile;
         this.password = password;
@@ -374,9 +387,13 @@ public final class ChangeFeed implements ChangeSource {
          *                                  the checkpoint is refused ({@link ChangeFeedException#CHECKPOINT_REFUSED})
          *                                  or cannot be read ({@link ChangeFeedException#CHECKPOINT_FAILED})
          * @throws NullPointerException     when the database, the password or the checkpoint is missing
-         * @throws IllegalStateException    when a feed of this class loader is open already
-         * @throws UnsatisfiedLinkError     when the native library cannot be loaded; its message says what
-         *                                  was tried
+         * @throws IllegalStateException    when a feed of this class loader is open already, in process
+         *                                  (isolated feeds, {@link ChangeFeedOptions#withIsolation}, are not
+         *                                  bound by that)
+         * @throws UnsatisfiedLinkError     when the native library cannot be loaded in process; its message says
+         *                                  what was tried (an isolated feed throws a {@link ChangeFeedException}
+         *                                  of status {@link ChangeFeedException#CHILD_PROCESS_FAILED} with the
+         *                                  child's message instead)
          */
         public ChangeFeed open() throws ChangeFeedException {
             Objects.requireNonNull(database, "database");
@@ -394,19 +411,23 @@ public final class ChangeFeed implements ChangeSource {
                                                   displayName(serverName, database));
                 }
             }
-            return ChangeFeed.open(connector != null ? connector : new VarnexChangeDetectionConnector(), serverName,
-                                   database, new Password(passwordCharacters == null ? null : passwordCharacters.clone(), passwordSource),
+            String name = displayName(serverName, database);
+            StoreCalls calls = connector != null ? new ConnectorCalls(connector)
+                : options.isolation().isChildProcess() ? new ChildProcessCalls(name, options)
+                : new ConnectorCalls(new VarnexChangeDetectionConnector());
+            return ChangeFeed.open(calls, serverName, database, new Password(passwordCharacters == null ? null : passwordCharacters.clone(), passwordSource),
                                    store, options);
         }
     }
 
-    private static ChangeFeed open(VarnexChangeDetectionConnector connector, String server, String database,
+    private static ChangeFeed open(StoreCalls calls, String server, String database,
                                    Password password, CheckpointStore checkpoint, ChangeFeedOptions options)
             throws ChangeFeedException {
         String name = displayName(server, database);
         ChangeFeed feed;
-        synchronized (NATIVE_CALLS) {
-            if (openFeed != null) {
+        Object callLock = calls.isolated() ? new Object() : NATIVE_CALLS;
+        synchronized (callLock) {
+            if (!calls.isolated() && openFeed != null) {
                 throw new IllegalStateException("A change feed is open on " + openFeed.database
                                                 + " already; close it before opening " + name);
             }
@@ -428,16 +449,19 @@ public final class ChangeFeed implements ChangeSource {
                 releaseAfterFailure(checkpoint, failure);
                 throw failure;
             }
+            long deadline = System.nanoTime() + options.pollTimeout().toNanos();
             try {
-                password.use(characters -> connector.initTesra(server.isEmpty() ? null : server, database, characters));
+                password.use(characters -> calls.open(server.isEmpty() ? null : server, database, characters, deadline));
             } catch (Exception failure) {
-                ChangeFeedException refused = ChangeFeedException.ofNative(failure, name, options);
+                ChangeFeedException refused = ChangeFeedException.ofNative(failure, name, options, calls.tesraIni());
                 releaseAfterFailure(checkpoint, refused);
                 password.clear();
                 throw refused;
             }
-            feed = new ChangeFeed(connector, server, database, password, checkpoint, committed, options);
-            openFeed = feed;
+            feed = new ChangeFeed(calls, callLock, server, database, password, checkpoint, committed, options);
+            if (!calls.isolated()) {
+                openFeed = feed;
+            }
         }
         feed.register();
         LOG.log(System.Logger.Level.INFO, "Change feed opened on {0}, {1}, {2}", feed.database, checkpoint,
@@ -603,6 +627,7 @@ public final class ChangeFeed implements ChangeSource {
     /** One store poll, its retries bounded by the poll timeout and, when bounded, the end of a wait. */
     private ChangeBatch pollOnce(boolean bounded, long waitEnd) throws ChangeFeedException, InterruptedException {
         long deadline = System.nanoTime() + options.pollTimeout().toNanos();
+        callDeadline = deadline;
         deadlineText = "The poll timeout of " + options.pollTimeout().toMillis() + " ms";
         if (bounded && waitEnd - deadline < 0) {
             deadline = waitEnd;
@@ -704,29 +729,26 @@ public final class ChangeFeed implements ChangeSource {
 
     /** The open connections read a file that is no longer at the database's path: open the new one. */
     private void reopen() throws ChangeFeedException {
-        synchronized (NATIVE_CALLS) {
+        synchronized (callLock) {
             requireOpen();
-            if (nativeOpen) {
-                connector.termTesra();
-                nativeOpen = false;
-            }
+            calls.close();
         }
         openNative();
     }
 
     private void openNative() throws ChangeFeedException {
-        synchronized (NATIVE_CALLS) {
+        synchronized (callLock) {
             requireOpen();
-            if (nativeOpen) {
+            if (calls.isOpen()) {
                 return;
             }
             try {
-                password.use(characters -> connector.initTesra(server.isEmpty() ? null : server, databaseFile,
-                                                               characters));
+                password.use(characters -> calls.open(server.isEmpty() ? null : server, databaseFile, characters,
+                                                      callDeadline));
             } catch (Exception failure) {
-                throw ChangeFeedException.ofNative(failure, database, options);
+                requireOpen();
+                throw ChangeFeedException.ofNative(failure, database, options, calls.tesraIni());
             }
-            nativeOpen = true;
         }
     }
 
@@ -809,13 +831,16 @@ public final class ChangeFeed implements ChangeSource {
         synchronized (pause) {
             pause.notifyAll();
         }
-        synchronized (NATIVE_CALLS) {
-            if (nativeOpen) {
-                connector.termTesra();
-                nativeOpen = false;
-            }
-            openFeed = null;
+        if (calls.isolated()) {
+            // Ends the child whatever it does; a call in flight then fails, and its poll sees the feed closed.
+            calls.abort();
             password.clear();
+        } else {
+            synchronized (callLock) {
+                calls.close();
+                openFeed = null;
+                password.clear();
+            }
         }
         synchronized (checkpoint) {
             try {
@@ -845,13 +870,14 @@ public final class ChangeFeed implements ChangeSource {
     private ChangeBatch query(String since, boolean resync, long deadline)
             throws ChangeFeedException, InterruptedException {
         for (int retry = 1; ; ++retry) {
-            @SuppressWarnings("JdkObsolete") // the connector's method, fixed, takes a StringBuffer
-            StringBuffer endText = new StringBuffer();
-            List<String> entries;
+            StringBuilder endText = new StringBuilder();
+            Entries entries = new Entries();
             try {
-                entries = search(since, endText);
+                search(since, endText, entries);
             } catch (ChangeFeedException error) {
-                if (retry > options.retries() || !error.isTransient()) {
+                // A child that ended fails the poll in flight; the next poll starts a new one.
+                if (retry > options.retries() || !error.isTransient()
+                    || error.status() == ChangeFeedException.CHILD_PROCESS_FAILED) {
                     throw error;
                 }
                 Duration pauseFor = options.backoffBefore(retry);
@@ -867,20 +893,26 @@ public final class ChangeFeed implements ChangeSource {
                 pause(pauseFor.toNanos(), false);
                 continue;
             }
-            return new ChangeBatch(changesIn(entries), since, endText.toString(), resync, options.storeZone());
+            return new ChangeBatch(entries.changes(), since, endText.toString(), resync, options.storeZone());
         }
     }
 
-    private List<String> search(String since, StringBuffer endText) throws ChangeFeedException {
+    private void search(String since, StringBuilder endText, Entries entries) throws ChangeFeedException {
         openNative();
-        synchronized (NATIVE_CALLS) {
+        synchronized (callLock) {
             requireOpen();
             try {
-                return connector.getModifiedTesra(since, endText);
+                calls.search(since, endText, entries, callDeadline);
             } catch (Exception failure) {
-                throw ChangeFeedException.ofNative(failure, database, options);
+                requireOpen();
+                throw ChangeFeedException.ofNative(failure, database, options, calls.tesraIni());
             }
         }
+    }
+
+    /** The process id of an isolated feed's child, -1 when it has none running; for tests. */
+    long childPid() {
+        return calls.childPid();
     }
 
     /**
@@ -899,17 +931,30 @@ public final class ChangeFeed implements ChangeSource {
         return wakeable && wakeup.get();
     }
 
-    private static List<Change> changesIn(List<String> entries) throws ChangeFeedException {
-        List<Change> changes = new ArrayList<>(entries.size());
-        for (String entry : entries) {
+    /** The changes of a search, read as its entries come; the first malformed entry is kept for after it. */
+    private static final class Entries implements java.util.function.Consumer<String> {
+        private final List<Change> changes = new ArrayList<>();
+        private RuntimeException malformed;
+
+        @Override
+        public void accept(String entry) {
+            if (malformed != null) {
+                return;
+            }
             try {
                 changes.add(Change.parse(entry));
-            } catch (IllegalArgumentException | NullPointerException malformed) {
+            } catch (IllegalArgumentException | NullPointerException failure) {
+                malformed = failure;
+            }
+        }
+
+        List<Change> changes() throws ChangeFeedException {
+            if (malformed != null) {
                 throw new ChangeFeedException("The store reported a malformed change entry: " + malformed.getMessage(),
                                               malformed, ChangeFeedException.MALFORMED_ENTRY, null);
             }
+            return changes;
         }
-        return changes;
     }
 
     private void register() {

@@ -24,6 +24,13 @@ public final class ChangeFeedException extends Exception {
     public static final int CHECKPOINT_FAILED = 0x4003;
     /** The store reported an entry that is not a change entry. */
     public static final int MALFORMED_ENTRY = 0x4004;
+    /**
+     * The child process of an isolated feed ({@link Isolation#childProcess()}) ended during a call (a
+     * crash of the native side, a kill), ran past the poll timeout and was ended, or could not start;
+     * transient, but for a child that cannot start at all. The message gives its exit status or signal and
+     * the last lines it wrote.
+     */
+    public static final int CHILD_PROCESS_FAILED = 0x4005;
     private static final long serialVersionUID = 1L;
     // The local store's status for a configuration file it cannot read.
     private static final int CONFIGURATION_UNREADABLE = 0x0102;
@@ -65,10 +72,19 @@ public final class ChangeFeedException extends Exception {
 
     /** The failure of a native call on the feed's database, with its status, transient or not. */
     static ChangeFeedException ofNative(Exception failure, String database, ChangeFeedOptions options) {
+        return ofNative(failure, database, options, System.getenv("TESRA_INI"));
+    }
+
+    /** The same, for a store that reads the configuration file the given TESRA_INI value names. */
+    static ChangeFeedException ofNative(Exception failure, String database, ChangeFeedOptions options,
+                                        String tesraIni) {
+        if (failure instanceof ChangeFeedException) {
+            return ((ChangeFeedException) failure).on(database);
+        }
         int status = statusIn(failure.getMessage());
         String message = failure.getMessage();
         if (status == CONFIGURATION_UNREADABLE) {
-            message += "; " + configurationFile(System.getenv("TESRA_INI"));
+            message += "; " + configurationFile(tesraIni);
         }
         return new ChangeFeedException(message, failure, status, options.transientStatuses().contains(status), database);
     }

@@ -62,6 +62,7 @@ public final class ChangeFeedOptions {
     private final ZoneId storeZone;
     private final Start start;
     private final String startEndText;
+    private final Isolation isolation;
 
     private ChangeFeedOptions(Draft draft) {
         this.resyncStatuses = Set.copyOf(draft.resyncStatuses);
@@ -85,6 +86,7 @@ public final class ChangeFeedOptions {
         this.storeZone = Objects.requireNonNull(draft.storeZone, "storeZone");
         this.start = Objects.requireNonNull(draft.start, "start");
         this.startEndText = draft.startEndText;
+        this.isolation = Objects.requireNonNull(draft.isolation, "isolation");
     }
 
     private static Duration positive(Duration value, String what) {
@@ -118,6 +120,7 @@ public final class ChangeFeedOptions {
         ZoneId storeZone = ZoneOffset.UTC;
         Start start = Start.BEGINNING;
         String startEndText;
+        Isolation isolation = Isolation.inProcess();
 
         Draft() {
         }
@@ -134,6 +137,7 @@ public final class ChangeFeedOptions {
             storeZone = from.storeZone;
             start = from.start;
             startEndText = from.startEndText;
+            isolation = from.isolation;
         }
     }
 
@@ -287,6 +291,27 @@ public final class ChangeFeedOptions {
     }
 
     /**
+     * These options with the store calls made in a child process of the feed's own, or in this JVM.
+     *
+     * @param where {@link Isolation#childProcess()} (with its trace and environment), or
+     *              {@link Isolation#inProcess()}, the default
+     * @return the new options
+     */
+    public ChangeFeedOptions withIsolation(Isolation where) {
+        Objects.requireNonNull(where, "isolation");
+        return with(draft -> draft.isolation = where);
+    }
+
+    /**
+     * Where the store calls are made: in this JVM, or in a child process of the feed's own.
+     *
+     * @return the isolation; {@link Isolation#inProcess()} by default
+     */
+    public Isolation isolation() {
+        return isolation;
+    }
+
+    /**
      * Statuses meaning the history since the committed end text is gone.
      *
      * @return the statuses answered with a full listing from the beginning
@@ -420,13 +445,13 @@ public final class ChangeFeedOptions {
                && maxBackoff.equals(that.maxBackoff) && pollTimeout.equals(that.pollTimeout)
                && pollInterval.equals(that.pollInterval) && emptyCommitInterval.equals(that.emptyCommitInterval)
                && storeZone.equals(that.storeZone) && start == that.start
-               && Objects.equals(startEndText, that.startEndText);
+               && Objects.equals(startEndText, that.startEndText) && isolation.equals(that.isolation);
     }
 
     @Override
     public int hashCode() {
         return Objects.hash(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff, pollTimeout,
-                            pollInterval, emptyCommitInterval, storeZone, start, startEndText);
+                            pollInterval, emptyCommitInterval, storeZone, start, startEndText, isolation);
     }
 
     @Override
@@ -435,6 +460,7 @@ public final class ChangeFeedOptions {
                + ", retries=" + retries + ", firstBackoff=" + firstBackoff + ", maxBackoff=" + maxBackoff
                + ", pollTimeout=" + pollTimeout + ", pollInterval=" + pollInterval + ", emptyCommitInterval="
                + emptyCommitInterval + ", storeZone=" + storeZone + ", start=" + start
-               + (startEndText == null ? "" : " " + startEndText) + "]";
+               + (startEndText == null ? "" : " " + startEndText)
+               + (isolation.isChildProcess() ? ", isolation=" + isolation : "") + "]";
     }
 }

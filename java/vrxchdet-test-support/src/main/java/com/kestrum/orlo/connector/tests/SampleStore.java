@@ -9,7 +9,9 @@ import java.time.LocalDateTime;
 import java.time.format.DateTimeFormatter;
 import java.util.ArrayList;
 import java.util.Comparator;
+import java.util.HashSet;
 import java.util.List;
+import java.util.Set;
 import java.util.stream.Stream;
 
 /** A configuration, ID file and database made by tesra-admin in the folder of TESRA_INI. */
@@ -46,7 +48,21 @@ public final class SampleStore {
         if (iniPath == null) {
             throw new IllegalStateException("TESRA_INI is not set");
         }
-        SampleStore store = new SampleStore(admin, Path.of(iniPath).toAbsolutePath());
+        return create(admin, Path.of(iniPath).toAbsolutePath().getParent(), DATABASE, PASSWORD, records);
+    }
+
+    /**
+     * A store of its own in {@code folder} (emptied first), with its own tesra.ini, ID file, password and
+     * database: for several stores in one test, each read by a process whose TESRA_INI names its ini.
+     */
+    public static SampleStore create(Path folder, String database, String password, int records)
+            throws IOException, InterruptedException {
+        return create(ADMIN, folder.toAbsolutePath(), database, password, records);
+    }
+
+    private static SampleStore create(Path admin, Path folder, String database, String password, int records)
+            throws IOException, InterruptedException {
+        SampleStore store = new SampleStore(admin, folder.resolve("tesra.ini"));
         if (Files.exists(store.folder)) {
             try (Stream<Path> paths = Files.walk(store.folder)) {
                 for (Path path : paths.sorted(Comparator.reverseOrder()).toList()) {
@@ -55,9 +71,20 @@ public final class SampleStore {
             }
         }
         store.run(List.of("setup", store.folder.toString(), "--user", "Test User", "--password-stdin",
-                          "--database", DATABASE, "--iterations", "100000", "--records", Integer.toString(records)),
-                  PASSWORD + "\n");
+                          "--database", database, "--iterations", "100000", "--records", Integer.toString(records)),
+                  password + "\n");
         return store;
+    }
+
+    /** The universal ids of the records present in the database, as tesra-admin list prints them. */
+    public Set<String> listing(String database) throws IOException, InterruptedException {
+        Set<String> ids = new HashSet<>();
+        for (String line : admin("list", database).split("\n")) {
+            if (!line.isBlank()) {
+                ids.add(line.split(" ", -1)[1]);
+            }
+        }
+        return ids;
     }
 
     public String admin(String... arguments) throws IOException, InterruptedException {
