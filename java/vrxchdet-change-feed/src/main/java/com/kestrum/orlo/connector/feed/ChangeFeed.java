@@ -960,10 +960,21 @@ public final class ChangeFeed implements ChangeSource {
     private void register() {
         try {
             String value = database.matches("[\\w .@/-]*") ? database : ObjectName.quote(database);
-            ObjectName name = new ObjectName("com.kestrum.orlo.connector.feed:type=ChangeFeed,database=" + value);
-            ManagementFactory.getPlatformMBeanServer().registerMBean(
-                new StandardMBean(metrics, ChangeFeedMXBean.class, true), name);
-            mbeanName = name;
+            String base = "com.kestrum.orlo.connector.feed:type=ChangeFeed,database=" + value;
+            // Isolated feeds on databases of the same name in different stores: instance=2, 3, ...
+            for (int instance = 1; ; ++instance) {
+                ObjectName name = new ObjectName(instance == 1 ? base : base + ",instance=" + instance);
+                try {
+                    ManagementFactory.getPlatformMBeanServer().registerMBean(
+                        new StandardMBean(metrics, ChangeFeedMXBean.class, true), name);
+                    mbeanName = name;
+                    return;
+                } catch (javax.management.InstanceAlreadyExistsException taken) {
+                    if (instance == 100) {
+                        throw taken;
+                    }
+                }
+            }
         } catch (JMException | SecurityException failure) {
             LOG.log(System.Logger.Level.WARNING, "The change feed's MBean could not be registered", failure);
         }

@@ -36,6 +36,7 @@ import java.util.logging.Logger;
 import java.util.stream.Stream;
 
 import org.junit.jupiter.api.AfterEach;
+import org.junit.jupiter.api.Assumptions;
 import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
@@ -52,6 +53,8 @@ class IsolatedFeedIT {
 
     @BeforeEach
     void cleanFolder() throws IOException {
+        // The execution whose store fails every search (StoreStaysLockedIT's) would hand its fault to every child.
+        Assumptions.assumeTrue(System.getenv("TESRA_FAULTS") == null, "TESRA_FAULTS is set");
         base = Path.of(System.getenv("TESRA_INI")).toAbsolutePath().getParent().resolveSibling("isolated");
         if (Files.exists(base)) {
             try (Stream<Path> paths = Files.walk(base)) {
@@ -273,18 +276,19 @@ class IsolatedFeedIT {
         assertTrue(Files.readString(store.folder.resolve("trace.log")).contains("fault injection active"),
                    "the child's standard error is in the trace file");
 
-        // A crash of the child fails the poll in flight; the next poll resumes from the committed end.
+        // A crash of the child (abort() in native code: SIGABRT) fails the poll in flight; the next poll
+        // resumes from the committed end.
         ChangeFeed feed = openFeed("main.tdb", PASSWORD, new FileCheckpointStore(store.folder.resolve("feed.checkpoint")),
                                    ChangeFeedOptions.defaults().withIsolation(isolation).withPollTimeout(Duration.ofSeconds(3)));
         ChangeBatch first = feed.poll();
         assertEquals(5, first.changes().size());
         feed.commit(first);
         long crashed = feed.childPid();
-        signal("SEGV", crashed);
+        signal("ABRT", crashed);
         ChangeFeedException crash = assertThrows(ChangeFeedException.class, feed::poll);
         assertEquals(ChangeFeedException.CHILD_PROCESS_FAILED, crash.status(), crash.getMessage());
         assertTrue(crash.isTransient());
-        assertTrue(crash.getMessage().matches("(?s)The child process " + crashed + " of main\\.tdb was killed by signal \\d+.*"),
+        assertTrue(crash.getMessage().startsWith("The child process " + crashed + " of main.tdb was killed by signal 6 (SIGABRT)"),
                    crash.getMessage());
         store.admin("churn", "main.tdb", "--rate", "20", "--seconds", "1");
         ChangeBatch resumed = feed.poll();
@@ -413,6 +417,10 @@ class IsolatedFeedIT {
                                         isolation(small).withTraceToLogger());
             ChangeFeed second = openFeed(large, "main.tdb", "another password", isolation(large));
             assertNotEquals(first.childPid(), second.childPid());
+            for (String name : List.of("", ",instance=2")) {
+                assertTrue(java.lang.management.ManagementFactory.getPlatformMBeanServer().isRegistered(new javax.management.ObjectName(
+                    "com.kestrum.orlo.connector.feed:type=ChangeFeed,database=main.tdb" + name)), "the MBean of each feed" + name);
+            }
             assertEquals(small.listing("main.tdb"), universalIds(first.poll()));
             assertEquals(large.listing("main.tdb"), universalIds(second.poll()));
             assertEquals(3, small.listing("main.tdb").size());
@@ -436,8 +444,15 @@ class IsolatedFeedIT {
     }
 
     private static void signal(String name, long pid) throws Exception {
+        assertTrue(pid > 0, "no child to signal");
         Process kill = new ProcessBuilder("kill", "-" + name, Long.toString(pid)).inheritIO().start();
         assertEquals(0, kill.waitFor(), "kill -" + name + " " + pid);
+        // A stop takes effect once every thread of the child got to it: until then, it may still answer.
+        long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(5);
+        while (name.equals("STOP") && !Files.readString(Path.of("/proc", Long.toString(pid), "status")).contains("State:\tT")) {
+            assertTrue(System.nanoTime() < giveUp, "waited 5 s for child " + pid + " to stop");
+            Thread.sleep(1);
+        }
     }
 
     /** Waits until the process is gone or a zombie (its parent died, and nothing reaped it yet). */
