@@ -60,6 +60,8 @@ echo "running; the bridge's trace goes to $trace, to a pipe and to /dev/null"
 bench_java BridgeBench "$password" 7 "$pipe" "$limitTrace" "${sizes[@]}" >"$trace" 2>>"$report" || { cat "$report"; exit 1; }
 echo "the change feed's poll and commit against the raw query, the trace to a growing file" >>"$report"
 bench_java FeedBench "$password" 7 "$build/bench" "${sizes[@]}" >"$feedTrace" 2>>"$report" || { cat "$report"; exit 1; }
+echo "poll and commit through an isolated feed (store calls in a child process) against one in process" >>"$report"
+bench_java IsolatedBench "$password" 7 "$build/bench" "${sizes[@]}" >>"$feedTrace" 2>>"$report" || { cat "$report"; exit 1; }
 echo "load average (1, 5, 15 min) after: $(load)" >>"$report"
 cat "$report"
 

@@ -372,14 +372,15 @@ final class ChildProcessCalls implements StoreCalls {
         /** Sends a close when no call is in flight, waits up to the grace for the end, then kills the child. */
         void stop(long graceMillis) {
             try {
+                // A call in flight is not waited for: the child is killed at once.
                 if (calling.tryLock()) {
                     try {
                         new ChildProtocol.Frame(ChildProtocol.CLOSE).sendTo(requests);
                     } finally {
                         calling.unlock();
                     }
+                    process.waitFor(graceMillis, TimeUnit.MILLISECONDS);
                 }
-                process.waitFor(graceMillis, TimeUnit.MILLISECONDS);
             } catch (IOException alreadyGone) {
                 // Nothing to close.
             } catch (InterruptedException interrupted) {

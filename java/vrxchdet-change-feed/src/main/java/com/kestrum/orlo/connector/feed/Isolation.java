@@ -34,8 +34,8 @@ public final class Isolation {
         /** Appended to the file {@link #traceFile()}, line by line. */
         FILE,
         /**
-         * To the {@link System.Logger} named {@value ChildProcessCalls#TRACE_LOGGER} at TRACE, one message
-         * per line, prefixed by the database.
+         * To the {@link System.Logger} named {@code com.kestrum.orlo.connector.feed.ChangeFeed.child} at
+         * TRACE, one message per line, prefixed by the database and a colon.
          */
         LOGGER
     }
