@@ -29,7 +29,7 @@ public final class IsolatedBench {
     private IsolatedBench() {}
 
     public static void main(String[] args) throws Exception {
-        feedLogger.setLevel(Level.WARNING);
+        feedLogger.setLevel(Level.SEVERE); // each forced full listing logs a warning
         String password = args[0];
         int rounds = Integer.parseInt(args[1]);
         Path folder = Path.of(args[2]);

@@ -26,9 +26,10 @@ public final class ChangeFeedException extends Exception {
     public static final int MALFORMED_ENTRY = 0x4004;
     /**
      * The child process of an isolated feed ({@link Isolation#childProcess()}) ended during a call (a
-     * crash of the native side, a kill), ran past the poll timeout and was ended, or could not start;
-     * transient, but for a child that cannot start at all. The message gives its exit status or signal and
-     * the last lines it wrote.
+     * crash of the native side, a kill), ran past the poll timeout and was ended, or could not start.
+     * Transient, but for a child whose native library does not load (or that speaks another framing): the
+     * message then gives the child's own. Otherwise it gives the exit status or signal and the last lines
+     * the child wrote on its standard error.
      */
     public static final int CHILD_PROCESS_FAILED = 0x4005;
     private static final long serialVersionUID = 1L;

@@ -84,6 +84,15 @@ class IsolatedFeedIT {
         }
         assertFalse(Files.readString(Path.of("/proc/self/maps")).contains(System.mapLibraryName("vrxchdet")),
                     "this JVM mapped the native library");
+        // The children run with -Xcheck:jni; what it prints goes to their trace.
+        if (base == null) {
+            return;  // skipped before the folder was made
+        }
+        try (Stream<Path> paths = Files.walk(base)) {
+            for (Path trace : paths.filter(path -> path.getFileName().toString().equals("trace.log")).toList()) {
+                assertFalse(Files.readString(trace).contains("WARNING in native method"), "-Xcheck:jni warned in " + trace);
+            }
+        }
     }
 
     private static Isolation isolation(SampleStore store) {
@@ -322,6 +331,14 @@ class IsolatedFeedIT {
         assertTrue(refused.getMessage().startsWith("Native call "), refused.getMessage());
         assertNotEquals(ChangeFeedException.CHILD_PROCESS_FAILED, refused.status());
         assertTrue(System.nanoTime() - start < TimeUnit.SECONDS.toNanos(20), "the refusal waited for the poll timeout");
+
+        // A child JVM that does not start: its own message, at once.
+        ChangeFeedException noJvm = assertThrows(ChangeFeedException.class,
+            () -> openFeed("main.tdb", PASSWORD, new FileCheckpointStore(store.folder.resolve("nojvm.checkpoint")),
+                           ChangeFeedOptions.defaults().withIsolation(isolation.withJavaOptions("-XX:+NoSuchOption"))));
+        assertEquals(ChangeFeedException.CHILD_PROCESS_FAILED, noJvm.status(), noJvm.getMessage());
+        assertTrue(noJvm.getMessage().contains("ended with exit status 1")
+                   && noJvm.getMessage().contains("Unrecognized VM option 'NoSuchOption'"), noJvm.getMessage());
 
         // The native library cannot load in the child: its own message.
         Path empty = Files.createDirectories(store.folder.resolve("no-natives"));
