@@ -56,9 +56,17 @@ final class ChildMain {
         reader.start();
         try {
             serve(requests, out);
-        } catch (IOException | InterruptedException | RuntimeException failure) {
-            // The parent is gone (a broken pipe), or the framing is broken: nobody is left to answer.
-            System.err.println("vrxchdet child: " + failure);
+        } catch (IOException parentGone) {
+            // A broken pipe: nobody is left to answer.
+            System.err.println("vrxchdet child: " + parentGone);
+            Runtime.getRuntime().halt(1);
+        } catch (Throwable fatal) { // out of memory, a broken request: told to the feed, which ends this child
+            System.err.println("vrxchdet child: " + fatal);
+            try {
+                failed(out, ChildProtocol.DYING, fatal.toString());
+            } catch (Throwable alsoFailed) { // the pipe may be gone too: nothing is left to tell
+                System.err.println("vrxchdet child: " + alsoFailed);
+            }
             Runtime.getRuntime().halt(1);
         }
     }

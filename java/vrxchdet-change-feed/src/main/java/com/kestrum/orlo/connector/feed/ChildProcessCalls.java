@@ -97,8 +97,7 @@ final class ChildProcessCalls implements StoreCalls {
                 }
                 return null;
             });
-            opened = true;
-            endsInARow = 0;
+            opened = true;  // ends in a row are counted until a search succeeds: a child may die at each
         } finally {
             if (!opened) {
                 started.stop(CLOSE_GRACE_MILLIS);
@@ -209,6 +208,8 @@ final class ChildProcessCalls implements StoreCalls {
         String message = answer.string();
         if (kind == ChildProtocol.STORE_FAILURE) {
             return new StoreFailure(message);
+        } else if (kind == ChildProtocol.DYING) {
+            return new LastWords(message);
         }
         return new ChangeFeedException("The child process of " + database + " failed: " + message, null,
                                        ChangeFeedException.CHILD_PROCESS_FAILED, false, database);
@@ -286,6 +287,15 @@ final class ChildProcessCalls implements StoreCalls {
         }
     }
 
+    /** What a child said of the failure it ends with. */
+    static final class LastWords extends IOException {
+        private static final long serialVersionUID = 1L;
+
+        LastWords(String message) {
+            super(message);
+        }
+    }
+
     /** A call's exchange with the child. */
     private interface Exchange {
         Void run() throws Exception;
@@ -342,6 +352,9 @@ final class ChildProcessCalls implements StoreCalls {
 
         /** The child is gone or of no use: ends it, and tells how it ended. */
         private ChangeFeedException ended(IOException broken) throws InterruptedException {
+            if (broken instanceof LastWords) {
+                process.waitFor(1, TimeUnit.SECONDS);  // it halts right after its last words
+            }
             process.destroyForcibly();
             boolean gone = process.waitFor(2, TimeUnit.SECONDS);
             traceReader.join(1000);
@@ -363,6 +376,7 @@ final class ChildProcessCalls implements StoreCalls {
             }
             List<String> lines = tail.lines();
             String message = "The child process " + process.pid() + " of " + database + how
+                             + (broken instanceof LastWords ? " after it reported " + broken.getMessage() : "")
                              + (lines.isEmpty() ? "; it wrote nothing on its standard error"
                                                 : "; its last lines on standard error:\n    " + String.join("\n    ", lines));
             LOG.log(System.Logger.Level.WARNING, message);

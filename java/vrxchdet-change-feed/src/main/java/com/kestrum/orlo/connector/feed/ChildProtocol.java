@@ -44,6 +44,8 @@ final class ChildProtocol {
     static final byte STORE_FAILURE = 0;
     /** Any other failure (the native library not loaded, a call out of order). */
     static final byte OTHER_FAILURE = 1;
+    /** The child fails beyond the store (out of memory) and ends: its last words. */
+    static final byte DYING = 2;
 
     private ChildProtocol() {
     }

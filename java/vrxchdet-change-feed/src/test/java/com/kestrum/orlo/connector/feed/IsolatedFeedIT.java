@@ -352,6 +352,45 @@ class IsolatedFeedIT {
     }
 
     @Test
+    void childrenEndingInARowAreStartedAfterDoublingPausesWithinThePollTimeout() throws Exception {
+        // Every search runs the child out of memory: it dies at each poll, after an open that succeeds.
+        SampleStore store = SampleStore.create(base.resolve("store"), "main.tdb", PASSWORD, 100_000);
+        ChangeFeed feed = openFeed("main.tdb", PASSWORD, new FileCheckpointStore(store.folder.resolve("feed.checkpoint")),
+                                   ChangeFeedOptions.defaults().withPollTimeout(Duration.ofMillis(4500))
+                                       .withRetries(5, Duration.ofMillis(150), Duration.ofSeconds(10))
+                                       .withIsolation(isolation(store).withJavaOptions("-Xmx8m")));
+        List<String> failures = new ArrayList<>();
+        long lastEnd = System.nanoTime();
+        for (int poll = 1; poll <= 7; ++poll) {
+            long start = System.nanoTime();
+            ChangeFeedException failure = assertThrows(ChangeFeedException.class, feed::poll, "poll " + poll);
+            long took = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - start);
+            long sinceLastEnd = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - lastEnd);
+            lastEnd = System.nanoTime();
+            failures.add(poll + " (" + took + " ms, " + sinceLastEnd + " ms after the last end): "
+                         + failure.getMessage().lines().findFirst().orElse(""));
+            assertEquals(ChangeFeedException.CHILD_PROCESS_FAILED, failure.status(), failure.getMessage());
+            assertTrue(failure.isTransient());
+            if (poll < 7) {
+                assertTrue(failure.getMessage().contains(" ended with exit status 1 after it reported java.lang.OutOfMemoryError"),
+                           failure.getMessage());
+                // The new child starts that long after the last one ended: 0, 150, 300, 600, 1200, 2400 ms.
+                long pause = poll == 1 ? 0 : 150L << (poll - 2);
+                assertTrue(sinceLastEnd >= pause, "poll " + poll + " ended " + sinceLastEnd + " ms after the last end, "
+                                                  + "before its pause of " + pause + " ms was over");
+            } else {
+                // The next pause, 4.8 s, would end after the poll timeout: no child is started.
+                assertTrue(failure.getMessage().startsWith("The child process of main.tdb ended 6 times in a row; the "
+                                                           + "next one is due 4800 ms after the last end, past the poll "
+                                                           + "timeout"), failure.getMessage());
+                assertTrue(took < 1000, "the poll that started no child took " + took + " ms");
+                assertEquals(-1, feed.childPid());
+            }
+        }
+        System.err.println("polls while the child ended in a row:\n  " + String.join("\n  ", failures));
+    }
+
+    @Test
     void childrenEndWithinASecondOfTheirParentsKill() throws Exception {
         List<String> command = new ArrayList<>(List.of(Path.of(System.getProperty("java.home"), "bin", "java").toString(),
                                                        "-Djava.library.path=" + System.getProperty("java.library.path"),
