@@ -7,7 +7,7 @@ export JAVA_HOME ?= /usr/lib/jvm/java-17-openjdk-amd64
 # What a user installs: the bridge, the local store, its admin command and the
 # jars with their Maven artefacts.
 PRODUCT_TARGETS = vrxchdet ntesra tesra_admin java
-# The Java build, on the natives of $(BUILD): java/pom.xml; java/.mvn/maven.config
+# The Java build, on the natives of $(BUILD): java/pom.xml; .mvn/maven.config
 # keeps it in batch mode without download progress.
 MVN = mvn -f java/pom.xml -Dvrxchdet.build=$(abspath $(BUILD))
 
