@@ -70,8 +70,9 @@ public final class VrxchdetSourceTask extends SourceTask {
                     feed = ChangeFeed.builder().server(server).database(database).password(password)
                         .checkpoint(checkpoint).options(options).open();
                 } catch (ChangeFeedException failure) {
-                    throw new ConnectException("The database " + database + " cannot be opened: " + failure.getMessage()
-                        + " (status " + failure.statusHex() + ")", failure);
+                    // The feed's message names the database and the store's status.
+                    throw new ConnectException("The database " + database + " cannot be opened: " + failure.getMessage(),
+                        failure);
                 } finally {
                     Arrays.fill(password, '\0');
                 }
