@@ -11,7 +11,6 @@ import java.util.Set;
 import org.apache.kafka.common.config.AbstractConfig;
 import org.apache.kafka.common.config.ConfigDef;
 import org.apache.kafka.common.config.ConfigDef.Importance;
-import org.apache.kafka.common.config.ConfigDef.Type;
 import org.apache.kafka.common.config.ConfigDef.Width;
 import org.apache.kafka.common.config.ConfigException;
 import org.apache.kafka.common.config.types.Password;
@@ -70,46 +69,46 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
         int records = 0;
         int polling = 0;
         return new ConfigDef()
-            .define(SERVER, Type.STRING, "", new NoControlCharacters(), Importance.HIGH,
+            .define(SERVER, ConfigDef.Type.STRING, "", new NoControlCharacters(), Importance.HIGH,
                 "The server holding the databases; empty for databases of the local store.",
                 STORE_GROUP, ++store, Width.MEDIUM, "Server")
-            .define(DATABASES, Type.LIST, ConfigDef.NO_DEFAULT_VALUE, new DatabaseList(), Importance.HIGH,
+            .define(DATABASES, ConfigDef.Type.LIST, ConfigDef.NO_DEFAULT_VALUE, new DatabaseList(), Importance.HIGH,
                 "The databases to follow, as file names the store knows, separated by commas. Each is a source "
                 + "partition and gets a topic of its own; the connector spreads them over at most tasks.max tasks.",
                 STORE_GROUP, ++store, Width.LONG, "Databases")
-            .define(TESRA_INI, Type.STRING, "", new ReadableFile(), Importance.HIGH,
+            .define(TESRA_INI, ConfigDef.Type.STRING, "", new ReadableFile(), Importance.HIGH,
                 "The store's configuration file (tesra.ini) for this connector, read by each database's child "
                 + "process; empty for the worker's TESRA_INI, else tesra.ini in the worker's working folder.",
                 STORE_GROUP, ++store, Width.LONG, "Store configuration file")
-            .define(PASSWORD, Type.PASSWORD, "", Importance.HIGH,
+            .define(PASSWORD, ConfigDef.Type.PASSWORD, "", Importance.HIGH,
                 "The password of the ID file the store's configuration names. Masked in logs and in the REST API; "
                 + "a config provider reference such as ${file:/etc/secrets.properties:password} keeps it out of "
                 + "the connector's configuration.",
                 STORE_GROUP, ++store, Width.MEDIUM, "Password")
-            .define(TOPIC_PREFIX, Type.STRING, ConfigDef.NO_DEFAULT_VALUE, new TopicPrefix(), Importance.HIGH,
+            .define(TOPIC_PREFIX, ConfigDef.Type.STRING, ConfigDef.NO_DEFAULT_VALUE, new TopicPrefix(), Importance.HIGH,
                 "The first part of every topic name: the changes of a database go to PREFIX.DATABASE, each "
                 + "character a topic name cannot hold replaced by '_'.",
                 RECORDS_GROUP, ++records, Width.MEDIUM, "Topic prefix")
-            .define(TOMBSTONES_ON_DELETE, Type.BOOLEAN, true, Importance.MEDIUM,
+            .define(TOMBSTONES_ON_DELETE, ConfigDef.Type.BOOLEAN, true, Importance.MEDIUM,
                 "Whether the record of a deletion is followed by a tombstone (the same key, a null value), so that "
                 + "log compaction can remove the key.",
                 RECORDS_GROUP, ++records, Width.SHORT, "Tombstones on delete")
-            .define(POLL_INTERVAL_MS, Type.LONG, 1000L, ConfigDef.Range.between(10L, 3_600_000L), Importance.MEDIUM,
+            .define(POLL_INTERVAL_MS, ConfigDef.Type.LONG, 1000L, ConfigDef.Range.between(10L, 3_600_000L), Importance.MEDIUM,
                 "How long a task pauses, in milliseconds, after a round of store polls that found no changes in "
                 + "any of its databases.",
                 POLLING_GROUP, ++polling, Width.SHORT, "Poll interval (ms)")
-            .define(START, Type.STRING, START_BEGINNING, ConfigDef.ValidString.in(START_BEGINNING, START_NOW),
+            .define(START, ConfigDef.Type.STRING, START_BEGINNING, ConfigDef.ValidString.in(START_BEGINNING, START_NOW),
                 Importance.MEDIUM,
                 "Where a database without an offset starts: 'beginning' lists every record present, 'now' "
                 + "follows only the changes made after the task started.",
                 POLLING_GROUP, ++polling, Width.SHORT, "Start")
-            .define(HEARTBEAT_INTERVAL_MS, Type.LONG, 60_000L, ConfigDef.Range.between(0L, 86_400_000L),
+            .define(HEARTBEAT_INTERVAL_MS, ConfigDef.Type.LONG, 60_000L, ConfigDef.Range.between(0L, 86_400_000L),
                 Importance.LOW,
                 "How often, in milliseconds, a database without changes writes a heartbeat record to "
                 + "__vrxchdet-heartbeat.PREFIX, which moves its offset so that a restart does not read a long "
                 + "quiet stretch again; 0 writes none.",
                 POLLING_GROUP, ++polling, Width.SHORT, "Heartbeat interval (ms)")
-            .defineInternal(TASK_DATABASES, Type.LIST, "", Importance.LOW);
+            .defineInternal(TASK_DATABASES, ConfigDef.Type.LIST, "", Importance.LOW);
     }
 
     /**
@@ -253,7 +252,7 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
     private static final class DatabaseList implements ConfigDef.Validator {
         @Override
         public void ensureValid(String name, Object value) {
-            @SuppressWarnings("unchecked") // Type.LIST parses to a List<String>
+            @SuppressWarnings("unchecked") // ConfigDef.Type.LIST parses to a List<String>
             List<String> databases = (List<String>) value;
             if (databases == null || databases.isEmpty()) {
                 throw new ConfigException(name, value, "Name at least one database");

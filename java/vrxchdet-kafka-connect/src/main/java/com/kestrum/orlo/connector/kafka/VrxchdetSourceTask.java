@@ -160,8 +160,8 @@ public final class VrxchdetSourceTask extends SourceTask {
                     LOG.log(System.Logger.Level.WARNING, "A poll failed and is tried again: " + failure.getMessage());
                     return;
                 }
-                throw new ConnectException("The database " + failure.database() + " failed (status "
-                    + failure.statusHex() + "): " + failure.getMessage(), failure);
+                // The feed's message names the database and the store's status.
+                throw new ConnectException("A poll failed: " + failure.getMessage(), failure);
             } catch (IllegalStateException closed) {
                 if (stopping) {
                     return;
@@ -178,8 +178,7 @@ public final class VrxchdetSourceTask extends SourceTask {
             try {
                 feed.commit(batch);
             } catch (ChangeFeedException failure) {
-                throw new ConnectException("The window of " + failure.database() + " cannot be committed (status "
-                    + failure.statusHex() + "): " + failure.getMessage(), failure);
+                throw new ConnectException("A window cannot be committed: " + failure.getMessage(), failure);
             }
             if (!records.isEmpty()) {
                 lastRecordAt = now;

@@ -17,6 +17,7 @@ import java.util.HashSet;
 import java.util.List;
 import java.util.Map;
 import java.util.Set;
+import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
 import java.util.function.Predicate;
 import java.util.stream.Stream;
@@ -171,6 +172,72 @@ class VrxchdetSourceTaskIT {
         }
         assertEquals(added, ids(after, "shop.b.tdb", VrxchdetSourceTaskIT::present));
         assertEquals(1, after.size(), "only the new record: " + after);
+    }
+
+    @Test
+    void childrenKilledWithSigkillAreRestartedAndNoChangeIsLostOrRepeated() throws Exception {
+        VrxchdetSourceTask task = start(props(), Map.of());
+        List<SourceRecord> all = pollUntil(task, records -> records.size() == 8, "the 8 records of both databases");
+        int kills = 0;
+        for (int round = 0; round < 3; ++round) {
+            List<ProcessHandle> children = ProcessHandle.current().children().filter(ProcessHandle::isAlive).toList();
+            assertEquals(2, children.size(), "a child per database: " + children);
+            for (ProcessHandle child : children) {
+                assertTrue(child.destroyForcibly());
+                assertFalse(child.onExit().get(10, TimeUnit.SECONDS).isAlive(), "waited 10 s for a killed child");
+                ++kills;
+            }
+            store.admin("add", "a.tdb", "--count", "2");
+            store.admin("add", "b.tdb", "--count", "1");
+            int before = all.size();
+            all.addAll(pollUntil(task, records -> records.size() >= 3, "the 3 records added after kill round " + round));
+            assertEquals(before + 3, all.size());
+        }
+        assertEquals(6, kills);
+        assertEquals(store.listing("a.tdb"), ids(all, "shop.a.tdb", r -> true));
+        assertEquals(store.listing("b.tdb"), ids(all, "shop.b.tdb", r -> true));
+        assertEquals(8 + 3 * 3, all.size(), "each record once across the kills");
+    }
+
+    @Test
+    void aQuietDatabaseMovesItsOffsetWithHeartbeats() throws Exception {
+        Map<String, String> props = props();
+        props.put("heartbeat.interval.ms", "200");
+        VrxchdetSourceTask task = start(props, Map.of());
+        List<SourceRecord> listing = pollUntil(task, records -> records.size() == 8, "the 8 records of both databases");
+        Map<Map<String, ?>, Map<String, Object>> first = offsets(listing);
+        List<SourceRecord> beats = pollUntil(task,
+            records -> records.stream().map(SourceRecord::sourcePartition).distinct().count() == 2,
+            "a heartbeat of each database");
+        for (SourceRecord beat : beats) {
+            assertEquals("__vrxchdet-heartbeat.shop", beat.topic());
+            String was = (String) first.get(beat.sourcePartition()).get("end");
+            String now = (String) beat.sourceOffset().get("end");
+            assertTrue(now.compareTo(was) > 0, "the offset of " + beat.sourcePartition() + " moved from " + was + " to " + now);
+        }
+    }
+
+    @Test
+    void stopEndsAPausingPollAtOnce() throws Exception {
+        Map<String, String> props = props();
+        props.put("poll.interval.ms", "600000");
+        VrxchdetSourceTask task = start(props, Map.of());
+        task.poll(); // the listings
+        CompletableFuture<List<SourceRecord>> pausing = CompletableFuture.supplyAsync(() -> {
+            try {
+                return task.poll();
+            } catch (InterruptedException interrupted) {
+                throw new IllegalStateException(interrupted);
+            }
+        });
+        Thread.sleep(300);
+        assertFalse(pausing.isDone(), "a poll without changes pauses");
+        long started = System.nanoTime();
+        task.stop();
+        assertEquals(null, pausing.get(10, TimeUnit.SECONDS));
+        long millis = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started);
+        System.out.println("stop() and the end of the pausing poll took " + millis + " ms");
+        assertTrue(millis < 2000, "stop took " + millis + " ms");
     }
 
     @Test
