@@ -1,0 +1,84 @@
+package com.kestrum.orlo.connector.kafka;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import java.util.HashMap;
+import java.util.Map;
+import org.apache.kafka.connect.errors.ConnectException;
+import org.junit.jupiter.api.Nested;
+import org.junit.jupiter.api.Test;
+
+class SourceOffsetsTest {
+    private static final Map<String, String> PARTITION = SourceOffsets.partition("", "orders.tdb");
+    private static final String END = "2026-12-09 10:00:05.250";
+
+    private static Map<String, Object> offset(Object format, Object end) {
+        Map<String, Object> offset = new HashMap<>();
+        offset.put("format", format);
+        offset.put("end", end);
+        return offset;
+    }
+
+    @Test
+    void anOffsetReadsBackAsItsEndAsTheJsonConverterReturnsIt() {
+        assertEquals(END, SourceOffsets.endText(PARTITION, SourceOffsets.offset(END)));
+        assertEquals(END, SourceOffsets.endText(PARTITION, offset(1L, END)));
+        assertNull(SourceOffsets.endText(PARTITION, SourceOffsets.offset(null)));
+        assertNull(SourceOffsets.endText(PARTITION, null));
+    }
+
+    @Nested
+    class AnOffsetThatDoesNotFitIsRefused {
+        private void refused(Map<String, ?> offset, String why) {
+            ConnectException refusal = assertThrows(ConnectException.class, () -> SourceOffsets.endText(PARTITION, offset));
+            assertTrue(refusal.getMessage().contains(why) && refusal.getMessage().contains("orders.tdb"), refusal.getMessage());
+        }
+
+        @Test
+        void anotherFormat() {
+            refused(offset(2L, END), "format is not 1");
+            refused(offset("1", END), "format is not 1");
+            refused(Map.of("end", END), "format is not 1");
+        }
+
+        @Test
+        void aMissingOrMalformedEnd() {
+            refused(Map.of("format", 1), "no end text");
+            refused(offset(1, 1_765_000_000_000L), "no end text");
+            refused(offset(1, "2026-12-09 10:00:05"), "not of the form");
+            refused(offset(1, "2026-12-09T10:00:05.250"), "not of the form");
+            refused(offset(1, END + "\n"), "not of the form");
+        }
+
+        @Test
+        void otherKeys() {
+            Map<String, Object> offset = offset(1, END);
+            offset.put("lsn", 5);
+            refused(offset, "keys other than");
+        }
+    }
+
+    @Nested
+    class AlteringOffsets {
+        private final VrxchdetSourceConnector connector = new VrxchdetSourceConnector();
+
+        @Test
+        void aDocumentedOffsetOrARemovalIsAccepted() {
+            Map<Map<String, ?>, Map<String, ?>> offsets = new HashMap<>();
+            offsets.put(PARTITION, Map.of("format", 1, "end", END));
+            offsets.put(SourceOffsets.partition("srv", "stock.tdb"), null);
+            assertTrue(connector.alterOffsets(Map.of(), offsets));
+        }
+
+        @Test
+        void anyOtherPartitionOrOffsetIsNot() {
+            assertThrows(ConnectException.class,
+                () -> connector.alterOffsets(Map.of(), Map.of(Map.of("database", "orders.tdb"), Map.of("format", 1, "end", END))));
+            assertThrows(ConnectException.class,
+                () -> connector.alterOffsets(Map.of(), Map.of(PARTITION, Map.of("format", 1, "end", "yesterday"))));
+        }
+    }
+}
