@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.kestrum.orlo.connector.tests.IsolatedChildren;
 import com.kestrum.orlo.connector.tests.SampleStore;
 
 import java.io.BufferedReader;
@@ -75,15 +76,7 @@ class IsolatedFeedIT {
             process.destroyForcibly();
             assertTrue(process.waitFor(10, TimeUnit.SECONDS), "waited 10 s for process " + process.pid() + " to end");
         }
-        long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(5);
-        while (ProcessHandle.current().children().anyMatch(ProcessHandle::isAlive)) {
-            assertTrue(System.nanoTime() < giveUp, "waited 5 s for the children of the closed feeds to end: "
-                       + ProcessHandle.current().children().map(child -> child.pid() + " " + child.info().commandLine().orElse(""))
-                           .toList());
-            Thread.sleep(10);
-        }
-        assertFalse(Files.readString(Path.of("/proc/self/maps")).contains(System.mapLibraryName("vrxchdet")),
-                    "this JVM mapped the native library");
+        IsolatedChildren.assertEndedAndBridgeNeverLoaded("the closed feeds");
         // The children run with -Xcheck:jni; what it prints goes to their trace.
         if (base == null) {
             return;  // skipped before the folder was made

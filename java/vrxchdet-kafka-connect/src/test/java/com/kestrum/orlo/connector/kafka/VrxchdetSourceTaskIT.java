@@ -5,6 +5,7 @@ import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.kestrum.orlo.connector.tests.IsolatedChildren;
 import com.kestrum.orlo.connector.tests.SampleStore;
 import java.io.IOException;
 import java.nio.file.Files;
@@ -63,15 +64,7 @@ class VrxchdetSourceTaskIT {
     @AfterEach
     void leaveNothingRunning() throws InterruptedException, IOException {
         tasks.forEach(VrxchdetSourceTask::stop);
-        long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(5);
-        while (ProcessHandle.current().children().anyMatch(ProcessHandle::isAlive)) {
-            assertTrue(System.nanoTime() < giveUp, "waited 5 s for the children of the stopped tasks to end: "
-                + ProcessHandle.current().children().map(child -> child.pid() + " " + child.info().commandLine().orElse(""))
-                    .toList());
-            Thread.sleep(10);
-        }
-        assertFalse(Files.readString(Path.of("/proc/self/maps")).contains(System.mapLibraryName("vrxchdet")),
-            "this JVM mapped the native library");
+        IsolatedChildren.assertEndedAndBridgeNeverLoaded("the stopped tasks");
     }
 
     private Map<String, String> props() {
