@@ -122,8 +122,9 @@ final class ChangeRecords {
             records.add(new SourceRecord(partition, last && !tombstone ? after : before, topic, null, KEY_SCHEMA, key,
                 VALUE_SCHEMA, value, null, headers(batch)));
             if (tombstone) {
+                // No value schema: a converter writes a null value of a schema as a value (JSON "null"), not a tombstone.
                 records.add(new SourceRecord(partition, last ? after : before, topic, null, KEY_SCHEMA, key,
-                    VALUE_SCHEMA, null, null, headers(batch)));
+                    null, null, null, headers(batch)));
             }
         }
         return records;
