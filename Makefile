@@ -11,7 +11,7 @@ PRODUCT_TARGETS = vrxchdet ntesra tesra_admin java
 # keeps it in batch mode without download progress.
 MVN = mvn -f java/pom.xml -Dvrxchdet.build=$(abspath $(BUILD))
 
-.PHONY: deps product-deps configure product-configure product build test demo kafka-demo install clean
+.PHONY: deps product-deps configure product-configure product build test demo kafka-demo kafka-bench install clean
 
 # The packages of the build and of the tests.
 deps:
@@ -51,6 +51,13 @@ demo: product
 # it; what a read_committed consumer reads. Exit status 0 when it saw every write.
 kafka-demo: product
 	scripts/kafka-demo.sh $(BUILD)
+
+# The source connector against a bare producer at 10^5 and 10^6 records, and its
+# lag behind 1,000 writes per second (a broker and a worker with exactly-once
+# support on loopback); name=value lines, connector_over_producer=R per size.
+# KAFKA_BENCH_ARGS="--sizes 10000 --lag-seconds 10" for a quick run.
+kafka-bench: product
+	scripts/kafka-bench.sh $(BUILD) $(KAFKA_BENCH_ARGS)
 
 # make install PREFIX=DIR: lib/, bin/, share/java/ and share/maven-repo/ under DIR.
 install: product

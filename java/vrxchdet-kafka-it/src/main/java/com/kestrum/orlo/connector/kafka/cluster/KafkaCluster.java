@@ -46,6 +46,7 @@ public final class KafkaCluster implements AutoCloseable {
     private final Path folder;
     private final Path pluginPath;
     private final String classPath;
+    private final List<String> jvmOptions;
     private final int brokerPort;
     private final List<ServerProcess> servers = new CopyOnWriteArrayList<>();
     private final List<Worker> workers = new CopyOnWriteArrayList<>();
@@ -54,10 +55,11 @@ public final class KafkaCluster implements AutoCloseable {
     private ServerProcess broker;
     private int workersStarted;
 
-    private KafkaCluster(Path folder, Path pluginPath, String classPath) throws IOException {
+    private KafkaCluster(Path folder, Path pluginPath, String classPath, List<String> jvmOptions) throws IOException {
         this.folder = folder;
         this.pluginPath = pluginPath;
         this.classPath = classPath;
+        this.jvmOptions = List.copyOf(jvmOptions);
         this.brokerPort = freePort();
     }
 
@@ -73,6 +75,24 @@ public final class KafkaCluster implements AutoCloseable {
      * @throws IllegalStateException when the broker does not start within {@link #START_BOUND}
      */
     public static KafkaCluster start(Path folder, Path pluginPath, Path classPathFile) throws IOException, InterruptedException {
+        return start(folder, pluginPath, classPathFile, ServerProcess.TEST_JVM_OPTIONS);
+    }
+
+    /**
+     * Formats the broker's storage and starts the broker, waiting until it listens; the broker and every
+     * worker run with {@code jvmOptions} rather than {@link ServerProcess#TEST_JVM_OPTIONS}.
+     *
+     * @param folder        where the servers keep their data, configurations and logs (made, emptied first)
+     * @param pluginPath    the Connect plugin folder: one folder per plugin, with its jars
+     * @param classPathFile the file the build wrote with Kafka's class path (Maven's build-classpath)
+     * @param jvmOptions    the options of every server's JVM (heap, collector, compiler)
+     * @return the cluster, with the broker running and no worker yet
+     * @throws IOException          when a file cannot be written or a process started
+     * @throws InterruptedException when interrupted
+     * @throws IllegalStateException when the broker does not start within {@link #START_BOUND}
+     */
+    public static KafkaCluster start(Path folder, Path pluginPath, Path classPathFile, List<String> jvmOptions)
+            throws IOException, InterruptedException {
         if (!Files.isDirectory(pluginPath)) {
             throw new IllegalStateException("No Connect plugin folder " + pluginPath
                                             + ": build it first (mvn -f java/pom.xml -pl vrxchdet-kafka-connect -am package)");
@@ -84,7 +104,7 @@ public final class KafkaCluster implements AutoCloseable {
                 deleteTree(path);
             }
         }
-        KafkaCluster cluster = new KafkaCluster(folder.toAbsolutePath(), pluginPath.toAbsolutePath(), classPath);
+        KafkaCluster cluster = new KafkaCluster(folder.toAbsolutePath(), pluginPath.toAbsolutePath(), classPath, jvmOptions);
         Runtime.getRuntime().addShutdownHook(cluster.hook);
         try {
             cluster.startBroker();
@@ -119,13 +139,13 @@ public final class KafkaCluster implements AutoCloseable {
         props.put("share.coordinator.state.topic.min.isr", "1");
         props.put("group.initial.rebalance.delay.ms", "0");
         writeProperties(config, props);
-        ServerProcess format = ServerProcess.launch(folder, "broker-format", classPath, "kafka.tools.StorageTool",
+        ServerProcess format = ServerProcess.launch(folder, "broker-format", classPath, jvmOptions, "kafka.tools.StorageTool",
             List.of("format", "--cluster-id", Uuid.randomUuid().toString(), "--config", config.toString()));
         format.await("the storage to be formatted", START_BOUND, () -> !format.isAlive());
         if (format.exitValue() != 0 || !Files.isDirectory(data)) {
             throw new IllegalStateException("The broker's storage was not formatted: see " + format.describe());
         }
-        broker = ServerProcess.launch(folder, "broker", classPath, "kafka.Kafka", List.of(config.toString()));
+        broker = ServerProcess.launch(folder, "broker", classPath, jvmOptions, "kafka.Kafka", List.of(config.toString()));
         servers.add(broker);
         broker.await("the broker to listen on 127.0.0.1:" + brokerPort, START_BOUND, () -> listening(brokerPort)
             && contains(broker.log(), "Kafka Server started"));
@@ -221,7 +241,7 @@ public final class KafkaCluster implements AutoCloseable {
         props.putAll(overrides);
         Path config = folder.resolve(name + ".properties");
         writeProperties(config, props);
-        ServerProcess process = ServerProcess.launch(folder, name, classPath,
+        ServerProcess process = ServerProcess.launch(folder, name, classPath, jvmOptions,
             "org.apache.kafka.connect.cli.ConnectDistributed", List.of(config.toString()));
         servers.add(process);
         Worker worker = new Worker(process, new ConnectRest(URI.create("http://127.0.0.1:" + port)));

@@ -16,6 +16,12 @@ import java.util.function.BooleanSupplier;
  * {@code NAME.log} in the cluster's folder, its standard output and error in {@code NAME.out}.
  */
 public final class ServerProcess {
+    /**
+     * The JVM options of a test cluster's servers: a small heap and C1 alone, which start quickly and leave
+     * room for other work; a benchmark gives its own.
+     */
+    public static final List<String> TEST_JVM_OPTIONS = List.of("-Xmx512m", "-XX:+UseSerialGC", "-XX:TieredStopAtLevel=1");
+
     private final String name;
     private final Process process;
     private final Path log;
@@ -34,13 +40,14 @@ public final class ServerProcess {
      * @param folder     the cluster's folder, for the logs and the log4j2 configuration
      * @param name       the server's name: {@code broker}, {@code worker-1}, ...
      * @param classPath  Kafka's class path
+     * @param jvmOptions the JVM's options (heap, collector, compiler)
      * @param mainClass  the main class
      * @param arguments  its arguments
      * @return the started process
      * @throws IOException when it cannot be started
      */
-    static ServerProcess launch(Path folder, String name, String classPath, String mainClass, List<String> arguments)
-            throws IOException {
+    static ServerProcess launch(Path folder, String name, String classPath, List<String> jvmOptions, String mainClass,
+                                List<String> arguments) throws IOException {
         Path log = folder.resolve(name + ".log");
         Path output = folder.resolve(name + ".out");
         Path config = folder.resolve(name + "-log4j2.properties");
@@ -54,11 +61,11 @@ public final class ServerProcess {
             "rootLogger.level = INFO",
             "rootLogger.appenderRef.file.ref = file",
             ""), StandardCharsets.UTF_8);
-        List<String> command = new ArrayList<>(List.of(
-            Path.of(System.getProperty("java.home"), "bin", "java").toString(),
-            "-Xmx512m", "-XX:+UseSerialGC", "-XX:TieredStopAtLevel=1", "-Djava.awt.headless=true",
-            "-Dlog4j2.configurationFile=" + config, "-Dkafka.logs.dir=" + folder,
-            "-cp", classPath, mainClass));
+        List<String> command = new ArrayList<>();
+        command.add(Path.of(System.getProperty("java.home"), "bin", "java").toString());
+        command.addAll(jvmOptions);
+        command.addAll(List.of("-Djava.awt.headless=true", "-Dlog4j2.configurationFile=" + config,
+            "-Dkafka.logs.dir=" + folder, "-cp", classPath, mainClass));
         command.addAll(arguments);
         ProcessBuilder builder = new ProcessBuilder(command).redirectErrorStream(true)
             .redirectOutput(ProcessBuilder.Redirect.appendTo(output.toFile()));

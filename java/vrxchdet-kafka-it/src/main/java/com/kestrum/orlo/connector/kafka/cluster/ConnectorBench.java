@@ -1,0 +1,690 @@
+package com.kestrum.orlo.connector.kafka.cluster;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.time.Duration;
+import java.time.LocalDate;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Locale;
+import java.util.Map;
+import java.util.Properties;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.TimeUnit;
+import java.util.concurrent.TimeoutException;
+import java.util.concurrent.atomic.AtomicReference;
+import java.util.function.Consumer;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import org.apache.kafka.clients.admin.Admin;
+import org.apache.kafka.clients.admin.AdminClientConfig;
+import org.apache.kafka.clients.admin.NewTopic;
+import org.apache.kafka.clients.consumer.ConsumerConfig;
+import org.apache.kafka.clients.consumer.ConsumerRecord;
+import org.apache.kafka.clients.consumer.ConsumerRecords;
+import org.apache.kafka.clients.consumer.KafkaConsumer;
+import org.apache.kafka.clients.producer.Callback;
+import org.apache.kafka.clients.producer.KafkaProducer;
+import org.apache.kafka.clients.producer.ProducerConfig;
+import org.apache.kafka.clients.producer.ProducerRecord;
+import org.apache.kafka.common.TopicPartition;
+import org.apache.kafka.common.errors.WakeupException;
+import org.apache.kafka.common.header.Header;
+import org.apache.kafka.common.header.internals.RecordHeaders;
+import org.apache.kafka.common.serialization.ByteArrayDeserializer;
+import org.apache.kafka.common.serialization.ByteArraySerializer;
+import org.apache.kafka.common.utils.AppInfoParser;
+
+/**
+ * The Kafka Connect source against a bare producer, and its lag behind the store's writes, on one broker and
+ * one Connect worker with exactly-once source support (each a JVM of its own on loopback). Prints its figures
+ * as {@code name=value} lines, and lines starting with {@code #} that say what was measured.
+ *
+ * <p>For each size N: a database of N records, the connector ({@code exactly.once.support=required}) listing it
+ * from the beginning, timed from the connector's creation until a {@code read_committed} consumer has seen all N
+ * records of its topic; then the same keys, values and headers (the connector's records read back, their bytes
+ * as the worker's converter wrote them) sent by a bare {@link KafkaProducer} to a fresh topic, idempotent, and
+ * again transactional in one transaction (as the connector writes a window), each timed from the first send
+ * until the same consumer has seen all N. {@code connector_over_producer} is the connector's time over the
+ * transactional producer's.
+ *
+ * <p>Then the lag: a writer makes a steady number of writes per second ({@code tesra-admin churn}, whose log
+ * gives each write's store time); for each write, the time from that store time to the moment a
+ * {@code read_committed} consumer receives the first record of its universal id whose window holds it (the
+ * window's end after the write's time), as p50, p99 and max.
+ *
+ * <p>Arguments: {@code BUILD FOLDER PLUGIN_PATH CLASS_PATH_FILE [--sizes N,N...] [--warmup N] [--lag-rate R]
+ * [--lag-seconds S] [--poll-interval-ms MS]}.
+ */
+public final class ConnectorBench {
+    private static final String PASSWORD = "bench";
+    private static final String PREFIX = "bench";
+    private static final String LAG_DATABASE = "lag.tdb";
+    private static final int LAG_INITIAL_RECORDS = 100;
+    private static final int ADD_BATCH = 100_000;
+    private static final double GOAL = 1.5;
+    private static final Duration TOPIC_BOUND = Duration.ofSeconds(30);
+    private static final Duration LAG_COVER_BOUND = Duration.ofSeconds(60);
+    /** The options of the broker's and the worker's JVMs: enough heap for a window of a million records. */
+    private static final List<String> SERVER_JVM_OPTIONS = List.of("-Xms512m", "-Xmx3g", "-XX:+UseG1GC");
+    private static final long FIRST_EPOCH_DAY = LocalDate.of(1, 1, 1).toEpochDay();
+    private static final Pattern RATE_REACHED = Pattern.compile("(\\d+) writes per second");
+
+    private final Path admin;
+    private final Path ini;
+    private final Path folder;
+    private final long pollIntervalMs;
+    private KafkaCluster cluster;
+    private KafkaCluster.Worker worker;
+    private Admin kafkaAdmin;
+
+    private ConnectorBench(Path admin, Path folder, long pollIntervalMs) {
+        this.admin = admin;
+        this.folder = folder;
+        this.ini = folder.resolve("store").resolve("tesra.ini");
+        this.pollIntervalMs = pollIntervalMs;
+    }
+
+    /**
+     * Runs the benchmark.
+     *
+     * @param args {@code BUILD FOLDER PLUGIN_PATH CLASS_PATH_FILE} and options (see the class)
+     * @throws Exception when a step fails: the message says which, and where the logs are
+     */
+    public static void main(String[] args) throws Exception {
+        if (args.length < 4) {
+            usage();
+        }
+        List<Long> sizes = List.of(100_000L, 1_000_000L);
+        long warmup = 1_000;
+        int lagRate = 1_000;
+        int lagSeconds = 30;
+        long pollIntervalMs = 100;
+        for (int i = 4; i < args.length; i += 2) {
+            if (i + 1 >= args.length) {
+                usage();
+            }
+            String value = args[i + 1];
+            switch (args[i]) {
+                case "--sizes" -> sizes = Arrays.stream(value.split(",")).map(Long::parseLong).toList();
+                case "--warmup" -> warmup = Long.parseLong(value);
+                case "--lag-rate" -> lagRate = Integer.parseInt(value);
+                case "--lag-seconds" -> lagSeconds = Integer.parseInt(value);
+                case "--poll-interval-ms" -> pollIntervalMs = Long.parseLong(value);
+                default -> usage();
+            }
+        }
+        Path admin = Path.of(args[0]).toAbsolutePath().resolve("localstore").resolve("tesra-admin");
+        ConnectorBench bench = new ConnectorBench(admin, Path.of(args[1]).toAbsolutePath(), pollIntervalMs);
+        bench.run(Path.of(args[2]), Path.of(args[3]), sizes, warmup, lagRate, lagSeconds);
+    }
+
+    private static void usage() {
+        System.err.println("usage: ConnectorBench BUILD FOLDER PLUGIN_PATH CLASS_PATH_FILE [--sizes N,N...] [--warmup N]"
+                           + " [--lag-rate R] [--lag-seconds S] [--poll-interval-ms MS]");
+        System.exit(2);
+    }
+
+    private void run(Path pluginPath, Path classPathFile, List<Long> sizes, long warmup, int lagRate, int lagSeconds)
+            throws Exception {
+        machine("before");
+        figure("kafka_version", AppInfoParser.getVersion());
+        figure("java_version", System.getProperty("java.version"));
+        figure("server_jvm_options", String.join(" ", SERVER_JVM_OPTIONS));
+        figure("poll_interval_ms", pollIntervalMs);
+        figure("connector_over_producer_goal_max", GOAL);
+        comment("one broker and one Connect worker on loopback, exactly.once.source.support=enabled, connector "
+                + "exactly.once.support=required, the worker's converters JsonConverter without schemas, "
+                + "transaction.boundary=poll (a window is one transaction)");
+        Files.createDirectories(folder);
+        prepareStore();
+        List<Long> filled = new ArrayList<>(sizes);
+        if (warmup > 0) {
+            filled.add(warmup);
+        }
+        for (long size : filled) {
+            fill(size);
+        }
+        try (KafkaCluster started = KafkaCluster.start(folder.resolve("cluster"), pluginPath, classPathFile, SERVER_JVM_OPTIONS)) {
+            cluster = started;
+            worker = cluster.startWorker();
+            comment("broker at " + cluster.bootstrapServers() + ", worker at " + worker.rest().base() + "; logs in "
+                    + cluster.folder());
+            Properties adminProps = new Properties();
+            adminProps.put(AdminClientConfig.BOOTSTRAP_SERVERS_CONFIG, cluster.bootstrapServers());
+            try (Admin opened = Admin.create(adminProps)) {
+                kafkaAdmin = opened;
+                if (warmup > 0) {
+                    comment("warm-up at " + warmup + " records, not counted");
+                    compare(warmup, "warmup_");
+                }
+                for (long size : sizes) {
+                    compare(size, "");
+                }
+                lag(lagRate, lagSeconds);
+            }
+            List<String> unclean = cluster.stop();
+            if (!unclean.isEmpty()) {
+                comment("not stopped cleanly: " + unclean);
+            }
+        }
+        machine("after");
+    }
+
+    /** Makes the store once (kept between runs in FOLDER/store), and the lag database afresh. */
+    private void prepareStore() throws IOException, InterruptedException {
+        Path store = ini.getParent();
+        if (!Files.exists(ini)) {
+            runAdmin(List.of("setup", store.toString(), "--user", "Bench User", "--password-stdin"), PASSWORD + "\n",
+                     Duration.ofSeconds(120));
+        }
+        Files.deleteIfExists(store.resolve("data").resolve(LAG_DATABASE));
+        runAdmin(List.of("create-db", LAG_DATABASE, "--ini", ini.toString()), null, Duration.ofSeconds(60));
+        runAdmin(List.of("add", LAG_DATABASE, "--count", Integer.toString(LAG_INITIAL_RECORDS), "--ini", ini.toString()), null,
+                 Duration.ofSeconds(60));
+        Files.writeString(folder.resolve("secrets.properties"), "password=" + PASSWORD + "\n", StandardCharsets.UTF_8);
+    }
+
+    /** A database of {@code size} records, made once and kept (a marker file says it is whole). */
+    private void fill(long size) throws IOException, InterruptedException {
+        String database = bulkDatabase(size);
+        Path done = ini.getParent().resolve(database + ".filled");
+        if (Files.exists(done)) {
+            comment("database " + database + " of " + size + " records kept from an earlier run");
+            return;
+        }
+        Files.deleteIfExists(ini.getParent().resolve("data").resolve(database));
+        long start = System.nanoTime();
+        runAdmin(List.of("create-db", database, "--ini", ini.toString()), null, Duration.ofSeconds(60));
+        for (long added = 0; added < size; added += ADD_BATCH) {
+            long count = Math.min(ADD_BATCH, size - added);
+            runAdmin(List.of("add", database, "--count", Long.toString(count), "--ini", ini.toString()), null,
+                     Duration.ofSeconds(600));
+        }
+        Files.writeString(done, size + "\n", StandardCharsets.UTF_8);
+        comment(String.format(Locale.ROOT, "database %s of %d records made in %.1f s", database, size, seconds(System.nanoTime() - start)));
+    }
+
+    private static String bulkDatabase(long size) {
+        return "bulk-" + size + ".tdb";
+    }
+
+    /** The connector, then the two producers, on {@code size} records. */
+    private void compare(long size, String prefix) throws Exception {
+        String database = bulkDatabase(size);
+        String topic = PREFIX + "." + database;
+        createTopic(topic);
+        String connector = "bulk-" + size;
+        double connectorSeconds;
+        double firstSeconds;
+        Duration bound = Duration.ofSeconds(120 + size / 1_000);
+        try (Watcher watcher = Watcher.start(cluster.bootstrapServers(), topic, size, null)) {
+            Map<String, String> config = connectorConfig(connector, database);
+            long start = System.nanoTime();
+            worker.rest().putConfig(connector, config);
+            watcher.awaitAll(bound, "the connector " + connector + "'s " + size + " records in " + topic
+                                    + " (logs in " + cluster.folder() + ")");
+            connectorSeconds = seconds(watcher.doneAt() - start);
+            firstSeconds = seconds(watcher.firstAt() - start);
+        }
+        worker.rest().delete(connector);
+        awaitNoChildren();
+        Recorded records = Recorded.read(cluster.bootstrapServers(), topic, size, bound);
+
+        double idempotent = produce(records, PREFIX + ".producer-idempotent-" + size, false, bound);
+        double transactional = produce(records, PREFIX + ".producer-transactional-" + size, true, bound);
+        double ratio = connectorSeconds / transactional;
+        comment(String.format(Locale.ROOT, "%d records: connector %.3f s (first record after %.3f s), producer idempotent "
+                              + "%.3f s, transactional (one transaction) %.3f s; bytes per record %.0f", size, connectorSeconds,
+                              firstSeconds, idempotent, transactional, records.bytesPerRecord()));
+        System.out.printf(Locale.ROOT, "%srecords=%d connector_s=%.3f connector_first_record_s=%.3f connector_entries_per_s=%.0f"
+                          + " producer_idempotent_entries_per_s=%.0f producer_transactional_entries_per_s=%.0f"
+                          + " connector_over_idempotent_producer=%.3f connector_over_producer=%.3f goal_met=%s%n",
+                          prefix, size, connectorSeconds, firstSeconds, size / connectorSeconds, size / idempotent,
+                          size / transactional, connectorSeconds / idempotent, ratio, ratio <= GOAL ? "yes" : "no");
+        System.out.flush();
+    }
+
+    private Map<String, String> connectorConfig(String name, String database) {
+        Map<String, String> config = new HashMap<>();
+        config.put("name", name);
+        config.put("connector.class", "com.kestrum.orlo.connector.kafka.VrxchdetSourceConnector");
+        config.put("tasks.max", "1");
+        config.put("exactly.once.support", "required");
+        config.put("databases", database);
+        config.put("tesra.ini", ini.toString());
+        config.put("password", "${file:" + folder.resolve("secrets.properties") + ":password}");
+        config.put("topic.prefix", PREFIX);
+        config.put("poll.interval.ms", Long.toString(pollIntervalMs));
+        return config;
+    }
+
+    /**
+     * Sends the records to a fresh topic and times it from the first send until the consumer has seen them all.
+     *
+     * @return seconds
+     */
+    private double produce(Recorded records, String topic, boolean transactional, Duration bound) throws Exception {
+        createTopic(topic);
+        Properties props = new Properties();
+        props.put(ProducerConfig.BOOTSTRAP_SERVERS_CONFIG, cluster.bootstrapServers());
+        props.put(ProducerConfig.KEY_SERIALIZER_CLASS_CONFIG, ByteArraySerializer.class.getName());
+        props.put(ProducerConfig.VALUE_SERIALIZER_CLASS_CONFIG, ByteArraySerializer.class.getName());
+        props.put(ProducerConfig.ENABLE_IDEMPOTENCE_CONFIG, "true");
+        props.put(ProducerConfig.ACKS_CONFIG, "all");
+        if (transactional) {
+            props.put(ProducerConfig.TRANSACTIONAL_ID_CONFIG, topic);
+        }
+        AtomicReference<Exception> failure = new AtomicReference<>();
+        Callback callback = (metadata, exception) -> {
+            if (exception != null) {
+                failure.compareAndSet(null, exception);
+            }
+        };
+        int size = records.size();
+        try (Watcher watcher = Watcher.start(cluster.bootstrapServers(), topic, size, null);
+             KafkaProducer<byte[], byte[]> producer = new KafkaProducer<>(props)) {
+            if (transactional) {
+                producer.initTransactions();
+            }
+            producer.partitionsFor(topic);
+            long start = System.nanoTime();
+            if (transactional) {
+                producer.beginTransaction();
+            }
+            for (int i = 0; i < size; ++i) {
+                producer.send(new ProducerRecord<>(topic, null, records.keys[i], records.values[i],
+                                                   new RecordHeaders(records.headers[i])), callback);
+            }
+            if (transactional) {
+                producer.commitTransaction();
+            } else {
+                producer.flush();
+            }
+            if (failure.get() != null) {
+                throw new IllegalStateException("A send to " + topic + " failed", failure.get());
+            }
+            watcher.awaitAll(bound, "the producer's " + size + " records in " + topic);
+            return seconds(watcher.doneAt() - start);
+        }
+    }
+
+    /** Lag behind a steady writer. */
+    private void lag(int rate, int seconds) throws Exception {
+        String topic = PREFIX + "." + LAG_DATABASE;
+        createTopic(topic);
+        Map<String, List<Arrival>> arrivals = new HashMap<>();
+        Consumer<ConsumerRecord<byte[], byte[]>> sink = record -> {
+            DeliveryCheck.Delivered delivered = DeliveryCheck.parse(record);
+            long now = System.currentTimeMillis();
+            synchronized (arrivals) {
+                arrivals.computeIfAbsent(delivered.universalId(), id -> new ArrayList<>()).add(new Arrival(delivered.end(), now));
+            }
+        };
+        Path log = folder.resolve("churn.log");
+        Files.deleteIfExists(log);
+        try (Watcher watcher = Watcher.start(cluster.bootstrapServers(), topic, Long.MAX_VALUE, sink)) {
+            worker.rest().putConfig("lag", connectorConfig("lag", LAG_DATABASE));
+            watcher.awaitCount(LAG_INITIAL_RECORDS, Duration.ofSeconds(120), "the lag connector's first " + LAG_INITIAL_RECORDS
+                               + " records in " + topic);
+            comment("lag: tesra-admin churn " + LAG_DATABASE + " --rate " + rate + " --seconds " + seconds + ", connector "
+                    + "poll.interval.ms=" + pollIntervalMs);
+            String churned = runAdmin(List.of("churn", LAG_DATABASE, "--rate", Integer.toString(rate), "--seconds",
+                                              Integer.toString(seconds), "--seed", "1", "--log", log.toString(), "--ini",
+                                              ini.toString()), null, Duration.ofSeconds(seconds + 60L));
+            List<String> lines = Files.readAllLines(log, StandardCharsets.UTF_8);
+            Map<Long, StoreWriter.Listed> listing = new StoreWriter(admin, ini).list(LAG_DATABASE);
+            List<long[]> writes = new ArrayList<>(lines.size());
+            for (String line : lines) {
+                // add 0000002A 2025-03-15 13:05:09.27 739325 4710927: operation, record id, time, day, hundredths
+                String[] words = line.trim().split(" +");
+                if (words.length != 6) {
+                    throw new IllegalStateException("A line of " + log + " not of the form 'add 0000002A 2025-03-15 13:05:09.27 "
+                                                    + "739325 4710927': " + line);
+                }
+                writes.add(new long[] {Long.parseLong(words[1], 16),
+                    Long.parseLong(words[4]) * StoreWriter.HUNDREDTHS_PER_DAY + Long.parseLong(words[5])});
+            }
+            long giveUp = System.nanoTime() + LAG_COVER_BOUND.toNanos();
+            long[] lags;
+            while (true) {
+                List<Long> found = new ArrayList<>(writes.size());
+                int uncovered = 0;
+                synchronized (arrivals) {
+                    for (long[] write : writes) {
+                        StoreWriter.Listed listed = listing.get(write[0]);
+                        Long received = listed == null ? null : covering(arrivals.get(listed.universalId()), write[1]);
+                        if (received == null) {
+                            ++uncovered;
+                        } else {
+                            found.add(received - epochMillis(write[1]));
+                        }
+                    }
+                }
+                if (uncovered == 0) {
+                    lags = found.stream().mapToLong(Long::longValue).sorted().toArray();
+                    break;
+                }
+                if (System.nanoTime() - giveUp > 0) {
+                    throw new IllegalStateException("waited " + LAG_COVER_BOUND.toSeconds() + " s for the records of "
+                                                    + uncovered + " of " + writes.size() + " writes in " + topic
+                                                    + " (logs in " + cluster.folder() + ")");
+                }
+                TimeUnit.MILLISECONDS.sleep(500);
+            }
+            Matcher reached = RATE_REACHED.matcher(churned);
+            String rateReached = reached.find() ? reached.group(1) : "unknown";
+            comment("churn: " + churned.strip().replace('\n', ' '));
+            System.out.printf(Locale.ROOT, "lag_writes=%d lag_rate_asked=%d lag_rate_reached=%s lag_seconds=%d poll_interval_ms=%d"
+                              + " lag_p50_ms=%d lag_p99_ms=%d lag_max_ms=%d%n", lags.length, rate, rateReached, seconds,
+                              pollIntervalMs, rank(lags, 0.50), rank(lags, 0.99), lags[lags.length - 1]);
+            System.out.flush();
+        }
+        worker.rest().delete("lag");
+        awaitNoChildren();
+    }
+
+    /** A record received: its window's end (store time) and when it came, in milliseconds since 1970. */
+    private record Arrival(long end, long receivedMillis) {
+    }
+
+    /** When the first record of the universal id whose window holds the write's time came, or null. */
+    private static Long covering(List<Arrival> arrivals, long stamp) {
+        if (arrivals != null) {
+            for (Arrival arrival : arrivals) {
+                // A window holds the writes stamped below its end.
+                if (arrival.end() > stamp) {
+                    return arrival.receivedMillis();
+                }
+            }
+        }
+        return null;
+    }
+
+    /** Milliseconds since 1970 of a store time (hundredths since the store's first day, 0001-01-01, UTC). */
+    private static long epochMillis(long storeTime) {
+        long day = storeTime / StoreWriter.HUNDREDTHS_PER_DAY;
+        long hundredths = storeTime % StoreWriter.HUNDREDTHS_PER_DAY;
+        return (day - 1 + FIRST_EPOCH_DAY) * 86_400_000L + hundredths * 10;
+    }
+
+    /** The nearest-rank percentile of sorted values. */
+    private static long rank(long[] sorted, double fraction) {
+        int index = (int) Math.ceil(fraction * sorted.length) - 1;
+        return sorted[Math.max(0, Math.min(sorted.length - 1, index))];
+    }
+
+    private void createTopic(String topic) throws InterruptedException, ExecutionException, TimeoutException {
+        kafkaAdmin.createTopics(List.of(new NewTopic(topic, 1, (short) 1))).all()
+            .get(TOPIC_BOUND.toSeconds(), TimeUnit.SECONDS);
+    }
+
+    /** Waits until the worker's feed children have ended, so that they take no CPU from what follows. */
+    private void awaitNoChildren() throws InterruptedException {
+        long giveUp = System.nanoTime() + Duration.ofSeconds(30).toNanos();
+        while (!worker.children().isEmpty()) {
+            if (System.nanoTime() - giveUp > 0) {
+                throw new IllegalStateException("waited 30 s for the feed children of a deleted connector to end: "
+                                                + worker.children());
+            }
+            TimeUnit.MILLISECONDS.sleep(100);
+        }
+    }
+
+    /** Runs tesra-admin; returns its output, or throws with it when it fails or outlasts the bound. */
+    private String runAdmin(List<String> arguments, String input, Duration bound) throws IOException, InterruptedException {
+        List<String> command = new ArrayList<>();
+        command.add(admin.toString());
+        command.addAll(arguments);
+        Path output = Files.createTempFile(folder, "tesra-admin", ".out");
+        try {
+            Process process = new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(output.toFile()).start();
+            try {
+                if (input != null) {
+                    process.getOutputStream().write(input.getBytes(StandardCharsets.UTF_8));
+                }
+                process.getOutputStream().close();
+                if (!process.waitFor(bound.toMillis(), TimeUnit.MILLISECONDS)) {
+                    throw new IOException("waited " + bound.toSeconds() + " s for " + String.join(" ", command));
+                }
+            } finally {
+                process.destroyForcibly();
+            }
+            String text = Files.readString(output, StandardCharsets.UTF_8);
+            if (process.exitValue() != 0) {
+                throw new IOException(String.join(" ", command) + " ended with status " + process.exitValue() + ": " + text);
+            }
+            return text;
+        } finally {
+            Files.deleteIfExists(output);
+        }
+    }
+
+    private static void machine(String when) throws IOException, InterruptedException {
+        if (when.equals("before")) {
+            figure("machine_cores", Runtime.getRuntime().availableProcessors());
+            String cpu = Files.readAllLines(Path.of("/proc/cpuinfo")).stream().filter(line -> line.startsWith("model name"))
+                .map(line -> line.substring(line.indexOf(':') + 1).strip()).findFirst().orElse("unknown");
+            figure("machine_cpu", cpu);
+            String memory = Files.readAllLines(Path.of("/proc/meminfo")).stream().filter(line -> line.startsWith("MemTotal:"))
+                .map(line -> line.replaceAll("[^0-9]", "")).findFirst().orElse("0");
+            figure("machine_memory_gib", String.format(Locale.ROOT, "%.1f", Long.parseLong(memory) / 1024.0 / 1024.0));
+        }
+        String[] load = Files.readString(Path.of("/proc/loadavg")).trim().split(" ");
+        figure("load_" + when, load[0] + " " + load[1] + " " + load[2]);
+        figure("time_" + when, java.time.Instant.now().toString());
+    }
+
+    private static void figure(String name, Object value) {
+        System.out.println(name + "=" + value);
+        System.out.flush();
+    }
+
+    private static void comment(String text) {
+        System.out.println("# " + text);
+        System.out.flush();
+    }
+
+    private static double seconds(long nanos) {
+        return nanos / 1e9;
+    }
+
+    /** The records of a topic as bytes, to be sent again by a producer. */
+    private static final class Recorded {
+        final byte[][] keys;
+        final byte[][] values;
+        final Header[][] headers;
+        private int count;
+        private long bytes;
+
+        private Recorded(int size) {
+            keys = new byte[size][];
+            values = new byte[size][];
+            headers = new Header[size][];
+        }
+
+        int size() {
+            return count;
+        }
+
+        double bytesPerRecord() {
+            return (double) bytes / count;
+        }
+
+        /** Reads {@code size} committed records of the topic; records with the same headers share them. */
+        static Recorded read(String bootstrapServers, String topic, long size, Duration bound) {
+            Recorded recorded = new Recorded(Math.toIntExact(size));
+            Map<List<String>, Header[]> shared = new HashMap<>();
+            TopicPartition partition = new TopicPartition(topic, 0);
+            long giveUp = System.nanoTime() + bound.toNanos();
+            try (KafkaConsumer<byte[], byte[]> consumer = new KafkaConsumer<>(consumerProps(bootstrapServers))) {
+                consumer.assign(List.of(partition));
+                consumer.seekToBeginning(List.of(partition));
+                while (recorded.count < size) {
+                    if (System.nanoTime() - giveUp > 0) {
+                        throw new IllegalStateException("waited " + bound.toSeconds() + " s to read " + size + " records of "
+                                                        + topic + " back; read " + recorded.count);
+                    }
+                    for (ConsumerRecord<byte[], byte[]> record : consumer.poll(Duration.ofMillis(200))) {
+                        if (recorded.count == size) {
+                            throw new IllegalStateException(topic + " holds more than " + size + " records");
+                        }
+                        List<String> key = new ArrayList<>();
+                        for (Header header : record.headers()) {
+                            key.add(header.key());
+                            key.add(header.value() == null ? null : new String(header.value(), StandardCharsets.UTF_8));
+                        }
+                        recorded.headers[recorded.count] = shared.computeIfAbsent(key, k -> record.headers().toArray());
+                        recorded.keys[recorded.count] = record.key();
+                        recorded.values[recorded.count] = record.value();
+                        recorded.bytes += record.serializedKeySize() + Math.max(0, record.serializedValueSize());
+                        ++recorded.count;
+                    }
+                }
+            }
+            return recorded;
+        }
+    }
+
+    private static Properties consumerProps(String bootstrapServers) {
+        Properties props = new Properties();
+        props.put(ConsumerConfig.BOOTSTRAP_SERVERS_CONFIG, bootstrapServers);
+        props.put(ConsumerConfig.ISOLATION_LEVEL_CONFIG, "read_committed");
+        props.put(ConsumerConfig.ENABLE_AUTO_COMMIT_CONFIG, "false");
+        props.put(ConsumerConfig.KEY_DESERIALIZER_CLASS_CONFIG, ByteArrayDeserializer.class.getName());
+        props.put(ConsumerConfig.VALUE_DESERIALIZER_CLASS_CONFIG, ByteArrayDeserializer.class.getName());
+        return props;
+    }
+
+    /**
+     * A {@code read_committed} consumer of a topic's one partition, from its beginning, in a thread of its own:
+     * counts the records it receives and notes when the first came and when the count reached its target.
+     */
+    private static final class Watcher implements AutoCloseable {
+        private final String topic;
+        private final long target;
+        private final Consumer<ConsumerRecord<byte[], byte[]>> sink;
+        private final KafkaConsumer<byte[], byte[]> consumer;
+        private final CountDownLatch ready = new CountDownLatch(1);
+        private final CountDownLatch done = new CountDownLatch(1);
+        private final Thread thread;
+        private volatile long count;
+        private volatile long firstAt;
+        private volatile long doneAt;
+        private volatile boolean closing;
+        private volatile Throwable failure;
+
+        private Watcher(String bootstrapServers, String topic, long target, Consumer<ConsumerRecord<byte[], byte[]>> sink) {
+            this.topic = topic;
+            this.target = target;
+            this.sink = sink;
+            this.consumer = new KafkaConsumer<>(consumerProps(bootstrapServers));
+            this.thread = new Thread(this::consume, "watcher-" + topic);
+        }
+
+        /** Starts a watcher and waits until it is at the topic's beginning, polling. */
+        static Watcher start(String bootstrapServers, String topic, long target, Consumer<ConsumerRecord<byte[], byte[]>> sink)
+                throws InterruptedException {
+            Watcher watcher = new Watcher(bootstrapServers, topic, target, sink);
+            watcher.thread.start();
+            if (!watcher.ready.await(TOPIC_BOUND.toSeconds(), TimeUnit.SECONDS)) {
+                watcher.close();
+                throw new IllegalStateException("waited " + TOPIC_BOUND.toSeconds() + " s for a consumer of " + topic
+                                                + " to be at its beginning");
+            }
+            watcher.check();
+            return watcher;
+        }
+
+        private void consume() {
+            try {
+                TopicPartition partition = new TopicPartition(topic, 0);
+                consumer.assign(List.of(partition));
+                consumer.seekToBeginning(List.of(partition));
+                consumer.position(partition, TOPIC_BOUND);
+                consumer.poll(Duration.ZERO);
+                ready.countDown();
+                long seen = 0;
+                while (!closing) {
+                    ConsumerRecords<byte[], byte[]> records = consumer.poll(Duration.ofMillis(100));
+                    if (records.isEmpty()) {
+                        continue;
+                    }
+                    long now = System.nanoTime();
+                    if (seen == 0) {
+                        firstAt = now;
+                    }
+                    if (sink != null) {
+                        records.forEach(sink);
+                    }
+                    seen += records.count();
+                    count = seen;
+                    if (seen >= target && doneAt == 0) {
+                        doneAt = now;
+                        done.countDown();
+                    }
+                }
+            } catch (WakeupException woken) {
+                // closing
+            } catch (RuntimeException failed) {
+                failure = failed;
+            } finally {
+                ready.countDown();
+                done.countDown();
+                consumer.close(Duration.ofSeconds(10));
+            }
+        }
+
+        private void check() {
+            if (failure != null) {
+                throw new IllegalStateException("The consumer of " + topic + " failed: " + failure, failure);
+            }
+        }
+
+        /** Waits until the count reached the target. */
+        void awaitAll(Duration bound, String what) throws InterruptedException {
+            if (!done.await(bound.toMillis(), TimeUnit.MILLISECONDS)) {
+                throw new IllegalStateException("waited " + bound.toSeconds() + " s for " + what + "; saw " + count);
+            }
+            check();
+            if (count != target) {
+                throw new IllegalStateException("expected " + target + " records in " + topic + ", saw " + count);
+            }
+        }
+
+        /** Waits until at least {@code least} records came. */
+        void awaitCount(long least, Duration bound, String what) throws InterruptedException {
+            long giveUp = System.nanoTime() + bound.toNanos();
+            while (count < least) {
+                check();
+                if (System.nanoTime() - giveUp > 0) {
+                    throw new IllegalStateException("waited " + bound.toSeconds() + " s for " + what + "; saw " + count);
+                }
+                TimeUnit.MILLISECONDS.sleep(50);
+            }
+        }
+
+        long firstAt() {
+            return firstAt;
+        }
+
+        long doneAt() {
+            return doneAt;
+        }
+
+        @Override
+        public void close() throws InterruptedException {
+            closing = true;
+            consumer.wakeup();
+            thread.join(TimeUnit.SECONDS.toMillis(20));
+            if (thread.isAlive()) {
+                throw new IllegalStateException("waited 20 s for the consumer of " + topic + " to close");
+            }
+        }
+    }
+}
