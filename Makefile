@@ -59,7 +59,8 @@ kafka-demo: product
 kafka-bench: product
 	scripts/kafka-bench.sh $(BUILD) $(KAFKA_BENCH_ARGS)
 
-# make install PREFIX=DIR: lib/, bin/, share/java/ and share/maven-repo/ under DIR.
+# make install PREFIX=DIR: lib/, bin/, share/java/, share/maven-repo/ and the
+# Kafka Connect plugin folder share/kafka/plugins/vrxchdet-kafka-connect/ under DIR.
 install: product
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
