@@ -15,6 +15,7 @@ import java.util.Map;
 import java.util.Properties;
 import java.util.concurrent.CountDownLatch;
 import java.util.concurrent.ExecutionException;
+import java.util.concurrent.Future;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicReference;
@@ -24,6 +25,7 @@ import java.util.regex.Pattern;
 import org.apache.kafka.clients.admin.Admin;
 import org.apache.kafka.clients.admin.AdminClientConfig;
 import org.apache.kafka.clients.admin.NewTopic;
+import org.apache.kafka.clients.consumer.CloseOptions;
 import org.apache.kafka.clients.consumer.ConsumerConfig;
 import org.apache.kafka.clients.consumer.ConsumerRecord;
 import org.apache.kafka.clients.consumer.ConsumerRecords;
@@ -32,6 +34,7 @@ import org.apache.kafka.clients.producer.Callback;
 import org.apache.kafka.clients.producer.KafkaProducer;
 import org.apache.kafka.clients.producer.ProducerConfig;
 import org.apache.kafka.clients.producer.ProducerRecord;
+import org.apache.kafka.clients.producer.RecordMetadata;
 import org.apache.kafka.common.TopicPartition;
 import org.apache.kafka.common.errors.WakeupException;
 import org.apache.kafka.common.header.Header;
@@ -73,6 +76,7 @@ public final class ConnectorBench {
     /** The options of the broker's and the worker's JVMs: enough heap for a window of a million records. */
     private static final List<String> SERVER_JVM_OPTIONS = List.of("-Xms512m", "-Xmx3g", "-XX:+UseG1GC");
     private static final long FIRST_EPOCH_DAY = LocalDate.of(1, 1, 1).toEpochDay();
+    private static final Pattern SPACES = Pattern.compile(" +");
     private static final Pattern RATE_REACHED = Pattern.compile("(\\d+) writes per second");
 
     private final Path admin;
@@ -181,7 +185,7 @@ public final class ConnectorBench {
         Path store = ini.getParent();
         if (!Files.exists(ini)) {
             runAdmin(List.of("setup", store.toString(), "--user", "Bench User", "--password-stdin"), PASSWORD + "\n",
-                     Duration.ofSeconds(120));
+                     Duration.ofMinutes(2));
         }
         Files.deleteIfExists(store.resolve("data").resolve(LAG_DATABASE));
         runAdmin(List.of("create-db", LAG_DATABASE, "--ini", ini.toString()), null, Duration.ofSeconds(60));
@@ -204,7 +208,7 @@ public final class ConnectorBench {
         for (long added = 0; added < size; added += ADD_BATCH) {
             long count = Math.min(ADD_BATCH, size - added);
             runAdmin(List.of("add", database, "--count", Long.toString(count), "--ini", ini.toString()), null,
-                     Duration.ofSeconds(600));
+                     Duration.ofMinutes(10));
         }
         Files.writeString(done, size + "\n", StandardCharsets.UTF_8);
         comment(String.format(Locale.ROOT, "database %s of %d records made in %.1f s", database, size, seconds(System.nanoTime() - start)));
@@ -297,14 +301,18 @@ public final class ConnectorBench {
             if (transactional) {
                 producer.beginTransaction();
             }
+            Future<RecordMetadata> last = null;
             for (int i = 0; i < size; ++i) {
-                producer.send(new ProducerRecord<>(topic, null, records.keys[i], records.values[i],
-                                                   new RecordHeaders(records.headers[i])), callback);
+                last = producer.send(new ProducerRecord<>(topic, null, records.keys[i], records.values[i],
+                                                          new RecordHeaders(records.headers[i])), callback);
             }
             if (transactional) {
                 producer.commitTransaction();
             } else {
                 producer.flush();
+            }
+            if (last != null) {
+                last.get(bound.toSeconds(), TimeUnit.SECONDS);
             }
             if (failure.get() != null) {
                 throw new IllegalStateException("A send to " + topic + " failed", failure.get());
@@ -330,7 +338,7 @@ public final class ConnectorBench {
         Files.deleteIfExists(log);
         try (Watcher watcher = Watcher.start(cluster.bootstrapServers(), topic, Long.MAX_VALUE, sink)) {
             worker.rest().putConfig("lag", connectorConfig("lag", LAG_DATABASE));
-            watcher.awaitCount(LAG_INITIAL_RECORDS, Duration.ofSeconds(120), "the lag connector's first " + LAG_INITIAL_RECORDS
+            watcher.awaitCount(LAG_INITIAL_RECORDS, Duration.ofMinutes(2), "the lag connector's first " + LAG_INITIAL_RECORDS
                                + " records in " + topic);
             comment("lag: tesra-admin churn " + LAG_DATABASE + " --rate " + rate + " --seconds " + seconds + ", connector "
                     + "poll.interval.ms=" + pollIntervalMs);
@@ -342,7 +350,7 @@ public final class ConnectorBench {
             List<long[]> writes = new ArrayList<>(lines.size());
             for (String line : lines) {
                 // add 0000002A 2025-03-15 13:05:09.27 739325 4710927: operation, record id, time, day, hundredths
-                String[] words = line.trim().split(" +");
+                String[] words = SPACES.split(line.trim(), -1);
                 if (words.length != 6) {
                     throw new IllegalStateException("A line of " + log + " not of the form 'add 0000002A 2025-03-15 13:05:09.27 "
                                                     + "739325 4710927': " + line);
@@ -475,7 +483,7 @@ public final class ConnectorBench {
                 .map(line -> line.replaceAll("[^0-9]", "")).findFirst().orElse("0");
             figure("machine_memory_gib", String.format(Locale.ROOT, "%.1f", Long.parseLong(memory) / 1024.0 / 1024.0));
         }
-        String[] load = Files.readString(Path.of("/proc/loadavg")).trim().split(" ");
+        String[] load = SPACES.split(Files.readString(Path.of("/proc/loadavg")).trim(), -1);
         figure("load_" + when, load[0] + " " + load[1] + " " + load[2]);
         figure("time_" + when, java.time.Instant.now().toString());
     }
@@ -636,7 +644,7 @@ public final class ConnectorBench {
             } finally {
                 ready.countDown();
                 done.countDown();
-                consumer.close(Duration.ofSeconds(10));
+                consumer.close(CloseOptions.timeout(Duration.ofSeconds(10)));
             }
         }
 
@@ -678,10 +686,14 @@ public final class ConnectorBench {
         }
 
         @Override
-        public void close() throws InterruptedException {
+        public void close() {
             closing = true;
             consumer.wakeup();
-            thread.join(TimeUnit.SECONDS.toMillis(20));
+            try {
+                thread.join(TimeUnit.SECONDS.toMillis(20));
+            } catch (InterruptedException interrupted) {
+                Thread.currentThread().interrupt();
+            }
             if (thread.isAlive()) {
                 throw new IllegalStateException("waited 20 s for the consumer of " + topic + " to close");
             }
