@@ -71,6 +71,11 @@ public final class ConnectorBench {
     private static final int LAG_INITIAL_RECORDS = 100;
     private static final int ADD_BATCH = 100_000;
     private static final double GOAL = 1.5;
+    /**
+     * The transaction timeout of the worker's producers and of the transactional producer: a window of a million
+     * records is one transaction, longer than the default minute on a busy machine.
+     */
+    private static final int TRANSACTION_TIMEOUT_MS = 600_000;
     private static final Duration TOPIC_BOUND = Duration.ofSeconds(30);
     private static final Duration LAG_COVER_BOUND = Duration.ofSeconds(60);
     /** The options of the broker's and the worker's JVMs: enough heap for a window of a million records. */
@@ -156,7 +161,8 @@ public final class ConnectorBench {
         }
         try (KafkaCluster started = KafkaCluster.start(folder.resolve("cluster"), pluginPath, classPathFile, SERVER_JVM_OPTIONS)) {
             cluster = started;
-            worker = cluster.startWorker();
+            worker = cluster.startWorker(Map.of("producer." + ProducerConfig.TRANSACTION_TIMEOUT_CONFIG,
+                                                Integer.toString(TRANSACTION_TIMEOUT_MS)));
             comment("broker at " + cluster.bootstrapServers() + ", worker at " + worker.rest().base() + "; logs in "
                     + cluster.folder());
             Properties adminProps = new Properties();
@@ -231,8 +237,15 @@ public final class ConnectorBench {
             Map<String, String> config = connectorConfig(connector, database);
             long start = System.nanoTime();
             worker.rest().putConfig(connector, config);
-            watcher.awaitAll(bound, "the connector " + connector + "'s " + size + " records in " + topic
-                                    + " (logs in " + cluster.folder() + ")");
+            String what = "the connector " + connector + "'s " + size + " records in " + topic + " (logs in " + cluster.folder() + ")";
+            long giveUp = System.nanoTime() + bound.toNanos();
+            // Looks at the connector's status every 2 s, so that a failed task ends the wait at once.
+            while (!watcher.awaitAll(Duration.ofSeconds(2))) {
+                failedTask(connector, what);
+                if (System.nanoTime() - giveUp > 0) {
+                    throw new IllegalStateException("waited " + bound.toSeconds() + " s for " + what + "; saw " + watcher.count());
+                }
+            }
             connectorSeconds = seconds(watcher.doneAt() - start);
             firstSeconds = seconds(watcher.firstAt() - start);
         }
@@ -252,6 +265,20 @@ public final class ConnectorBench {
                           prefix, size, connectorSeconds, firstSeconds, size / connectorSeconds, size / idempotent,
                           size / transactional, connectorSeconds / idempotent, ratio, ratio <= GOAL ? "yes" : "no");
         System.out.flush();
+    }
+
+    /** Throws when the connector or its task failed, with its trace. */
+    private void failedTask(String connector, String what) throws IOException, InterruptedException {
+        try {
+            com.fasterxml.jackson.databind.JsonNode status = worker.rest().status(connector);
+            if (status.toString().contains("\"FAILED\"")) {
+                throw new IllegalStateException("The connector failed while waiting for " + what + ": " + status);
+            }
+        } catch (ConnectRest.RestException notYet) {
+            if (notYet.status() != 404) {
+                throw notYet;
+            }
+        }
     }
 
     private Map<String, String> connectorConfig(String name, String database) {
@@ -283,6 +310,7 @@ public final class ConnectorBench {
         props.put(ProducerConfig.ACKS_CONFIG, "all");
         if (transactional) {
             props.put(ProducerConfig.TRANSACTIONAL_ID_CONFIG, topic);
+            props.put(ProducerConfig.TRANSACTION_TIMEOUT_CONFIG, Integer.toString(TRANSACTION_TIMEOUT_MS));
         }
         AtomicReference<Exception> failure = new AtomicReference<>();
         Callback callback = (metadata, exception) -> {
@@ -663,6 +691,24 @@ public final class ConnectorBench {
             if (count != target) {
                 throw new IllegalStateException("expected " + target + " records in " + topic + ", saw " + count);
             }
+        }
+
+        /**
+         * Waits up to {@code slice} for the count to reach the target.
+         *
+         * @return whether it did
+         */
+        boolean awaitAll(Duration slice) throws InterruptedException {
+            boolean reached = done.await(slice.toMillis(), TimeUnit.MILLISECONDS);
+            check();
+            if (reached && count != target) {
+                throw new IllegalStateException("expected " + target + " records in " + topic + ", saw " + count);
+            }
+            return reached;
+        }
+
+        long count() {
+            return count;
         }
 
         /** Waits until at least {@code least} records came. */
