@@ -14,6 +14,8 @@
 #
 # usage: kafka-bench.sh [BUILD] [--sizes N,N...] [--warmup N] [--lag-rate R]
 #                       [--lag-seconds S] [--poll-interval-ms MS]
+#                       [--connector-producer KEY=VALUE]... (the worker's producer for
+#                       the connector: producer.override.KEY)
 #   a quick run: scripts/kafka-bench.sh build --sizes 10000 --lag-seconds 10
 set -euo pipefail
 build=build

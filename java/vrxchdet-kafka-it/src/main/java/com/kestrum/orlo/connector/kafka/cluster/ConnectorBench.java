@@ -62,7 +62,9 @@ import org.apache.kafka.common.utils.AppInfoParser;
  * window's end after the write's time), as p50, p99 and max.
  *
  * <p>Arguments: {@code BUILD FOLDER PLUGIN_PATH CLASS_PATH_FILE [--sizes N,N...] [--warmup N] [--lag-rate R]
- * [--lag-seconds S] [--poll-interval-ms MS]}.
+ * [--lag-seconds S] [--poll-interval-ms MS] [--connector-producer KEY=VALUE]...}: the last sets a setting of the
+ * worker's producer for the connector ({@code producer.override.KEY}), for example
+ * {@code max.in.flight.requests.per.connection=5}.
  */
 public final class ConnectorBench {
     private static final String PASSWORD = "bench";
@@ -88,11 +90,13 @@ public final class ConnectorBench {
     private final Path ini;
     private final Path folder;
     private final long pollIntervalMs;
+    private final Map<String, String> producerOverrides;
     private KafkaCluster cluster;
     private KafkaCluster.Worker worker;
     private Admin kafkaAdmin;
 
-    private ConnectorBench(Path admin, Path folder, long pollIntervalMs) {
+    private ConnectorBench(Path admin, Path folder, long pollIntervalMs, Map<String, String> producerOverrides) {
+        this.producerOverrides = Map.copyOf(producerOverrides);
         this.admin = admin;
         this.folder = folder;
         this.ini = folder.resolve("store").resolve("tesra.ini");
@@ -114,6 +118,7 @@ public final class ConnectorBench {
         int lagRate = 1_000;
         int lagSeconds = 30;
         long pollIntervalMs = 100;
+        Map<String, String> producerOverrides = new java.util.TreeMap<>();
         for (int i = 4; i < args.length; i += 2) {
             if (i + 1 >= args.length) {
                 usage();
@@ -125,17 +130,24 @@ public final class ConnectorBench {
                 case "--lag-rate" -> lagRate = Integer.parseInt(value);
                 case "--lag-seconds" -> lagSeconds = Integer.parseInt(value);
                 case "--poll-interval-ms" -> pollIntervalMs = Long.parseLong(value);
+                case "--connector-producer" -> {
+                    int equals = value.indexOf('=');
+                    if (equals < 1) {
+                        usage();
+                    }
+                    producerOverrides.put(value.substring(0, equals), value.substring(equals + 1));
+                }
                 default -> usage();
             }
         }
         Path admin = Path.of(args[0]).toAbsolutePath().resolve("localstore").resolve("tesra-admin");
-        ConnectorBench bench = new ConnectorBench(admin, Path.of(args[1]).toAbsolutePath(), pollIntervalMs);
+        ConnectorBench bench = new ConnectorBench(admin, Path.of(args[1]).toAbsolutePath(), pollIntervalMs, producerOverrides);
         bench.run(Path.of(args[2]), Path.of(args[3]), sizes, warmup, lagRate, lagSeconds);
     }
 
     private static void usage() {
         System.err.println("usage: ConnectorBench BUILD FOLDER PLUGIN_PATH CLASS_PATH_FILE [--sizes N,N...] [--warmup N]"
-                           + " [--lag-rate R] [--lag-seconds S] [--poll-interval-ms MS]");
+                           + " [--lag-rate R] [--lag-seconds S] [--poll-interval-ms MS] [--connector-producer KEY=VALUE]...");
         System.exit(2);
     }
 
@@ -146,6 +158,7 @@ public final class ConnectorBench {
         figure("java_version", System.getProperty("java.version"));
         figure("server_jvm_options", String.join(" ", SERVER_JVM_OPTIONS));
         figure("poll_interval_ms", pollIntervalMs);
+        figure("connector_producer_overrides", producerOverrides.isEmpty() ? "none" : producerOverrides.toString());
         figure("connector_over_producer_goal_max", GOAL);
         comment("one broker and one Connect worker on loopback, exactly.once.source.support=enabled, connector "
                 + "exactly.once.support=required, the worker's converters JsonConverter without schemas, "
@@ -292,6 +305,7 @@ public final class ConnectorBench {
         config.put("password", "${file:" + folder.resolve("secrets.properties") + ":password}");
         config.put("topic.prefix", PREFIX);
         config.put("poll.interval.ms", Long.toString(pollIntervalMs));
+        producerOverrides.forEach((key, value) -> config.put("producer.override." + key, value));
         return config;
     }
 
@@ -364,7 +378,8 @@ public final class ConnectorBench {
         };
         Path log = folder.resolve("churn.log");
         Files.deleteIfExists(log);
-        try (Watcher watcher = Watcher.start(cluster.bootstrapServers(), topic, Long.MAX_VALUE, sink)) {
+        try (Watcher watcher = Watcher.start(cluster.bootstrapServers(), topic, Long.MAX_VALUE, sink);
+             LogTail tail = LogTail.start(log)) {
             worker.rest().putConfig("lag", connectorConfig("lag", LAG_DATABASE));
             watcher.awaitCount(LAG_INITIAL_RECORDS, Duration.ofMinutes(2), "the lag connector's first " + LAG_INITIAL_RECORDS
                                + " records in " + topic);
@@ -386,24 +401,28 @@ public final class ConnectorBench {
                 writes.add(new long[] {Long.parseLong(words[1], 16),
                     Long.parseLong(words[4]) * StoreWriter.HUNDREDTHS_PER_DAY + Long.parseLong(words[5])});
             }
+            long[] logged = tail.finish(lines.size(), Duration.ofSeconds(10));
             long giveUp = System.nanoTime() + LAG_COVER_BOUND.toNanos();
-            long[] lags;
+            long[] lags = new long[writes.size()];
+            long[] fromLog = new long[writes.size()];
             while (true) {
-                List<Long> found = new ArrayList<>(writes.size());
                 int uncovered = 0;
                 synchronized (arrivals) {
-                    for (long[] write : writes) {
+                    for (int i = 0; i < writes.size(); ++i) {
+                        long[] write = writes.get(i);
                         StoreWriter.Listed listed = listing.get(write[0]);
                         Long received = listed == null ? null : covering(arrivals.get(listed.universalId()), write[1]);
                         if (received == null) {
                             ++uncovered;
                         } else {
-                            found.add(received - epochMillis(write[1]));
+                            lags[i] = received - epochMillis(write[1]);
+                            fromLog[i] = received - logged[i];
                         }
                     }
                 }
                 if (uncovered == 0) {
-                    lags = found.stream().mapToLong(Long::longValue).sorted().toArray();
+                    Arrays.sort(lags);
+                    Arrays.sort(fromLog);
                     break;
                 }
                 if (System.nanoTime() - giveUp > 0) {
@@ -416,9 +435,13 @@ public final class ConnectorBench {
             Matcher reached = RATE_REACHED.matcher(churned);
             String rateReached = reached.find() ? reached.group(1) : "unknown";
             comment("churn: " + churned.strip().replace('\n', ' '));
+            comment("lag_*: from each write's store time; lag_from_log_*: from the moment its line appeared in the writer's "
+                    + "log (after its commit), read every 2 ms");
             System.out.printf(Locale.ROOT, "lag_writes=%d lag_rate_asked=%d lag_rate_reached=%s lag_seconds=%d poll_interval_ms=%d"
-                              + " lag_p50_ms=%d lag_p99_ms=%d lag_max_ms=%d%n", lags.length, rate, rateReached, seconds,
-                              pollIntervalMs, rank(lags, 0.50), rank(lags, 0.99), lags[lags.length - 1]);
+                              + " lag_p50_ms=%d lag_p99_ms=%d lag_max_ms=%d lag_min_ms=%d lag_from_log_p50_ms=%d"
+                              + " lag_from_log_p99_ms=%d lag_from_log_max_ms=%d%n", lags.length, rate, rateReached, seconds,
+                              pollIntervalMs, rank(lags, 0.50), rank(lags, 0.99), lags[lags.length - 1], lags[0],
+                              rank(fromLog, 0.50), rank(fromLog, 0.99), fromLog[fromLog.length - 1]);
             System.out.flush();
         }
         worker.rest().delete("lag");
@@ -528,6 +551,98 @@ public final class ConnectorBench {
 
     private static double seconds(long nanos) {
         return nanos / 1e9;
+    }
+
+    /**
+     * Follows a file a writer appends lines to, in a thread of its own, and notes when each whole line was first
+     * seen (milliseconds since 1970), reading every 2 ms.
+     */
+    private static final class LogTail implements AutoCloseable {
+        private final Path file;
+        private final List<Long> seen = new ArrayList<>();
+        private final Thread thread;
+        private volatile boolean closing;
+        private volatile Exception failure;
+
+        private LogTail(Path file) {
+            this.file = file;
+            this.thread = new Thread(this::follow, "tail-" + file.getFileName());
+        }
+
+        static LogTail start(Path file) {
+            LogTail tail = new LogTail(file);
+            tail.thread.start();
+            return tail;
+        }
+
+        private void follow() {
+            byte[] buffer = new byte[1 << 16];
+            long position = 0;
+            try {
+                while (!closing) {
+                    if (Files.exists(file)) {
+                        try (var channel = java.nio.channels.FileChannel.open(file)) {
+                            channel.position(position);
+                            int read;
+                            while ((read = channel.read(java.nio.ByteBuffer.wrap(buffer))) > 0) {
+                                long now = System.currentTimeMillis();
+                                int whole = 0;
+                                for (int i = 0; i < read; ++i) {
+                                    if (buffer[i] == '\n') {
+                                        whole = i + 1;
+                                        synchronized (seen) {
+                                            seen.add(now);
+                                        }
+                                    }
+                                }
+                                // A line not yet whole is read again with its end.
+                                position += whole;
+                                channel.position(position);
+                                if (whole == 0) {
+                                    break;
+                                }
+                            }
+                        }
+                    }
+                    TimeUnit.MILLISECONDS.sleep(2);
+                }
+            } catch (IOException | InterruptedException failed) {
+                failure = failed;
+            }
+        }
+
+        /** Waits until {@code lines} lines were seen and returns when each was. */
+        long[] finish(int lines, Duration bound) throws InterruptedException {
+            long giveUp = System.nanoTime() + bound.toNanos();
+            while (true) {
+                if (failure != null) {
+                    throw new IllegalStateException("Following " + file + " failed: " + failure, failure);
+                }
+                synchronized (seen) {
+                    if (seen.size() >= lines) {
+                        return seen.stream().mapToLong(Long::longValue).limit(lines).toArray();
+                    }
+                    if (System.nanoTime() - giveUp > 0) {
+                        throw new IllegalStateException("waited " + bound.toSeconds() + " s to see " + lines + " lines of " + file
+                                                        + "; saw " + seen.size());
+                    }
+                }
+                TimeUnit.MILLISECONDS.sleep(10);
+            }
+        }
+
+        @Override
+        public void close() {
+            closing = true;
+            try {
+                thread.join(TimeUnit.SECONDS.toMillis(10));
+            } catch (InterruptedException interrupted) {
+                Thread.currentThread().interrupt();
+            }
+            if (thread.isAlive()) {
+                throw new IllegalStateException("waited 10 s for the thread following " + file + " to end");
+            }
+        }
     }
 
     /** The records of a topic as bytes, to be sent again by a producer. */
