@@ -405,6 +405,10 @@ public final class ConnectorBench {
             long giveUp = System.nanoTime() + LAG_COVER_BOUND.toNanos();
             long[] lags = new long[writes.size()];
             long[] fromLog = new long[writes.size()];
+            long ahead = Long.MIN_VALUE;
+            for (int i = 0; i < writes.size(); ++i) {
+                ahead = Math.max(ahead, epochMillis(writes.get(i)[1]) - logged[i]);
+            }
             while (true) {
                 int uncovered = 0;
                 synchronized (arrivals) {
@@ -436,12 +440,15 @@ public final class ConnectorBench {
             String rateReached = reached.find() ? reached.group(1) : "unknown";
             comment("churn: " + churned.strip().replace('\n', ' '));
             comment("lag_*: from each write's store time; lag_from_log_*: from the moment its line appeared in the writer's "
-                    + "log (after its commit), read every 2 ms");
+                    + "log (after its commit), read every 2 ms; store_stamp_ahead_max_ms: how far a store time was at most "
+                    + "after that moment (the store stamps a write at or after the last poll's end, which may lie ahead of "
+                    + "its clock)");
             System.out.printf(Locale.ROOT, "lag_writes=%d lag_rate_asked=%d lag_rate_reached=%s lag_seconds=%d poll_interval_ms=%d"
                               + " lag_p50_ms=%d lag_p99_ms=%d lag_max_ms=%d lag_min_ms=%d lag_from_log_p50_ms=%d"
-                              + " lag_from_log_p99_ms=%d lag_from_log_max_ms=%d%n", lags.length, rate, rateReached, seconds,
-                              pollIntervalMs, rank(lags, 0.50), rank(lags, 0.99), lags[lags.length - 1], lags[0],
-                              rank(fromLog, 0.50), rank(fromLog, 0.99), fromLog[fromLog.length - 1]);
+                              + " lag_from_log_p99_ms=%d lag_from_log_max_ms=%d lag_from_log_min_ms=%d store_stamp_ahead_max_ms=%d%n",
+                              lags.length, rate, rateReached, seconds, pollIntervalMs, rank(lags, 0.50), rank(lags, 0.99),
+                              lags[lags.length - 1], lags[0], rank(fromLog, 0.50), rank(fromLog, 0.99),
+                              fromLog[fromLog.length - 1], fromLog[0], ahead);
             System.out.flush();
         }
         worker.rest().delete("lag");
