@@ -265,18 +265,22 @@ public final class ConnectorBench {
         worker.rest().delete(connector);
         awaitNoChildren();
         Recorded records = Recorded.read(cluster.bootstrapServers(), topic, size, bound);
+        double converting = ConverterTiming.time(records, topic);
 
         double idempotent = produce(records, PREFIX + ".producer-idempotent-" + size, false, bound);
         double transactional = produce(records, PREFIX + ".producer-transactional-" + size, true, bound);
         double ratio = connectorSeconds / transactional;
         comment(String.format(Locale.ROOT, "%d records: connector %.3f s (first record after %.3f s), producer idempotent "
-                              + "%.3f s, transactional (one transaction) %.3f s; bytes per record %.0f", size, connectorSeconds,
-                              firstSeconds, idempotent, transactional, records.bytesPerRecord()));
+                              + "%.3f s, transactional (one transaction) %.3f s; bytes per record %.0f; the worker's converters "
+                              + "alone on the same records (Structs made, key and value through JsonConverter, headers "
+                              + "through SimpleHeaderConverter), in this JVM: %.3f s", size, connectorSeconds,
+                              firstSeconds, idempotent, transactional, records.bytesPerRecord(), converting));
         System.out.printf(Locale.ROOT, "%srecords=%d connector_s=%.3f connector_first_record_s=%.3f connector_entries_per_s=%.0f"
                           + " producer_idempotent_entries_per_s=%.0f producer_transactional_entries_per_s=%.0f"
-                          + " connector_over_idempotent_producer=%.3f connector_over_producer=%.3f goal_met=%s%n",
-                          prefix, size, connectorSeconds, firstSeconds, size / connectorSeconds, size / idempotent,
-                          size / transactional, connectorSeconds / idempotent, ratio, ratio <= GOAL ? "yes" : "no");
+                          + " converters_entries_per_s=%.0f connector_over_idempotent_producer=%.3f connector_over_producer=%.3f"
+                          + " goal_met=%s%n", prefix, size, connectorSeconds, firstSeconds, size / connectorSeconds,
+                          size / idempotent, size / transactional, size / converting, connectorSeconds / idempotent, ratio,
+                          ratio <= GOAL ? "yes" : "no");
         System.out.flush();
     }
 
@@ -649,6 +653,94 @@ public final class ConnectorBench {
             if (thread.isAlive()) {
                 throw new IllegalStateException("waited 10 s for the thread following " + file + " to end");
             }
+        }
+    }
+
+    /**
+     * Times what the worker does to each record of the connector with its converters: the key and value Structs
+     * made as the connector makes them, written by JsonConverter (without schemas, as the worker's), and the two
+     * headers by SimpleHeaderConverter. One untimed pass first warms the code; the converted bytes must be those
+     * the connector's records carried.
+     */
+    private static final class ConverterTiming {
+        private static final org.apache.kafka.connect.data.Schema KEY = org.apache.kafka.connect.data.SchemaBuilder.struct()
+            .name("com.kestrum.orlo.vrxchdet.Key").version(1)
+            .field("server", org.apache.kafka.connect.data.Schema.STRING_SCHEMA)
+            .field("database", org.apache.kafka.connect.data.Schema.STRING_SCHEMA)
+            .field("universal_id", org.apache.kafka.connect.data.Schema.STRING_SCHEMA)
+            .build();
+        private static final org.apache.kafka.connect.data.Schema VALUE = org.apache.kafka.connect.data.SchemaBuilder.struct()
+            .name("com.kestrum.orlo.vrxchdet.Change").version(1)
+            .field("universal_id", org.apache.kafka.connect.data.Schema.STRING_SCHEMA)
+            .field("record_id", org.apache.kafka.connect.data.Schema.INT64_SCHEMA)
+            .field("deleted", org.apache.kafka.connect.data.Schema.BOOLEAN_SCHEMA)
+            .field("window_end", org.apache.kafka.connect.data.Schema.STRING_SCHEMA)
+            .optional()
+            .build();
+
+        private ConverterTiming() {
+        }
+
+        static double time(Recorded records, String topic) throws IOException {
+            int size = records.size();
+            com.fasterxml.jackson.databind.ObjectMapper json = new com.fasterxml.jackson.databind.ObjectMapper();
+            String[] servers = new String[size];
+            String[] databases = new String[size];
+            String[] ids = new String[size];
+            long[] recordIds = new long[size];
+            boolean[] deleted = new boolean[size];
+            String[] ends = new String[size];
+            Map<String, String> shared = new HashMap<>();
+            for (int i = 0; i < size; ++i) {
+                com.fasterxml.jackson.databind.JsonNode key = json.readTree(records.keys[i]);
+                com.fasterxml.jackson.databind.JsonNode value = json.readTree(records.values[i]);
+                servers[i] = shared.computeIfAbsent(key.path("server").asText(), k -> k);
+                databases[i] = shared.computeIfAbsent(key.path("database").asText(), k -> k);
+                ids[i] = key.path("universal_id").asText();
+                recordIds[i] = value.path("record_id").asLong();
+                deleted[i] = value.path("deleted").asBoolean();
+                ends[i] = shared.computeIfAbsent(value.path("window_end").asText(), k -> k);
+            }
+            org.apache.kafka.connect.json.JsonConverter keys = new org.apache.kafka.connect.json.JsonConverter();
+            keys.configure(Map.of("schemas.enable", "false"), true);
+            org.apache.kafka.connect.json.JsonConverter values = new org.apache.kafka.connect.json.JsonConverter();
+            values.configure(Map.of("schemas.enable", "false"), false);
+            org.apache.kafka.connect.storage.SimpleHeaderConverter headers = new org.apache.kafka.connect.storage.SimpleHeaderConverter();
+            headers.configure(Map.of());
+            long bytes = 0;
+            long start = 0;
+            for (int pass = 0; pass < 2; ++pass) {
+                start = System.nanoTime();
+                for (int i = 0; i < size; ++i) {
+                    org.apache.kafka.connect.data.Struct key = new org.apache.kafka.connect.data.Struct(KEY)
+                        .put("server", servers[i]).put("database", databases[i]).put("universal_id", ids[i]);
+                    org.apache.kafka.connect.data.Struct value = new org.apache.kafka.connect.data.Struct(VALUE)
+                        .put("universal_id", ids[i]).put("record_id", recordIds[i]).put("deleted", deleted[i])
+                        .put("window_end", ends[i]);
+                    byte[] keyBytes = keys.fromConnectData(topic, KEY, key);
+                    byte[] valueBytes = values.fromConnectData(topic, VALUE, value);
+                    byte[] end = headers.fromConnectHeader(topic, DeliveryCheck.END_HEADER,
+                        org.apache.kafka.connect.data.Schema.STRING_SCHEMA, ends[i]);
+                    byte[] resync = headers.fromConnectHeader(topic, DeliveryCheck.RESYNC_HEADER,
+                        org.apache.kafka.connect.data.Schema.BOOLEAN_SCHEMA, false);
+                    bytes += keyBytes.length + valueBytes.length + end.length + resync.length;
+                    if (pass == 0 && i == 0 && (!Arrays.equals(keyBytes, records.keys[0]) || !Arrays.equals(valueBytes, records.values[0]))) {
+                        throw new IllegalStateException("The converters do not write what the connector's records hold: "
+                                                        + new String(keyBytes, StandardCharsets.UTF_8) + " "
+                                                        + new String(valueBytes, StandardCharsets.UTF_8) + " against "
+                                                        + new String(records.keys[0], StandardCharsets.UTF_8) + " "
+                                                        + new String(records.values[0], StandardCharsets.UTF_8));
+                    }
+                }
+            }
+            long elapsed = System.nanoTime() - start;
+            if (bytes == 0) {
+                throw new IllegalStateException("nothing converted");
+            }
+            keys.close();
+            values.close();
+            headers.close();
+            return ConnectorBench.seconds(elapsed);
         }
     }
 
