@@ -245,9 +245,11 @@ public final class ConnectorBench {
         String connector = "bulk-" + size;
         double connectorSeconds;
         double firstSeconds;
+        double[] connectorCpu;
         Duration bound = Duration.ofSeconds(120 + size / 1_000);
         try (Watcher watcher = Watcher.start(cluster.bootstrapServers(), topic, size, null)) {
             Map<String, String> config = connectorConfig(connector, database);
+            double[] cpuBefore = cpu();
             long start = System.nanoTime();
             worker.rest().putConfig(connector, config);
             String what = "the connector " + connector + "'s " + size + " records in " + topic + " (logs in " + cluster.folder() + ")";
@@ -260,6 +262,7 @@ public final class ConnectorBench {
                 }
             }
             connectorSeconds = seconds(watcher.doneAt() - start);
+            connectorCpu = minus(cpu(), cpuBefore);
             firstSeconds = seconds(watcher.firstAt() - start);
         }
         worker.rest().delete(connector);
@@ -267,8 +270,14 @@ public final class ConnectorBench {
         Recorded records = Recorded.read(cluster.bootstrapServers(), topic, size, bound);
         double converting = ConverterTiming.time(records, topic);
 
-        double idempotent = produce(records, PREFIX + ".producer-idempotent-" + size, false, bound);
-        double transactional = produce(records, PREFIX + ".producer-transactional-" + size, true, bound);
+        double[] idempotentCpu = new double[3];
+        double[] transactionalCpu = new double[3];
+        double idempotent = produce(records, PREFIX + ".producer-idempotent-" + size, false, bound, idempotentCpu);
+        double transactional = produce(records, PREFIX + ".producer-transactional-" + size, true, bound, transactionalCpu);
+        System.out.printf(Locale.ROOT, "%srecords=%d cpu_s (worker and its feed child, broker, this JVM) connector=%.1f,%.1f,%.1f"
+                          + " producer_idempotent=%.1f,%.1f,%.1f producer_transactional=%.1f,%.1f,%.1f%n", prefix, size,
+                          connectorCpu[0], connectorCpu[1], connectorCpu[2], idempotentCpu[0], idempotentCpu[1],
+                          idempotentCpu[2], transactionalCpu[0], transactionalCpu[1], transactionalCpu[2]);
         double ratio = connectorSeconds / transactional;
         comment(String.format(Locale.ROOT, "%d records: connector %.3f s (first record after %.3f s), producer idempotent "
                               + "%.3f s, transactional (one transaction) %.3f s; bytes per record %.0f; the worker's converters "
@@ -318,7 +327,8 @@ public final class ConnectorBench {
      *
      * @return seconds
      */
-    private double produce(Recorded records, String topic, boolean transactional, Duration bound) throws Exception {
+    private double produce(Recorded records, String topic, boolean transactional, Duration bound, double[] cpuUsed)
+            throws Exception {
         createTopic(topic);
         Properties props = new Properties();
         props.put(ProducerConfig.BOOTSTRAP_SERVERS_CONFIG, cluster.bootstrapServers());
@@ -343,6 +353,7 @@ public final class ConnectorBench {
                 producer.initTransactions();
             }
             producer.partitionsFor(topic);
+            double[] cpuBefore = cpu();
             long start = System.nanoTime();
             if (transactional) {
                 producer.beginTransaction();
@@ -364,8 +375,32 @@ public final class ConnectorBench {
                 throw new IllegalStateException("A send to " + topic + " failed", failure.get());
             }
             watcher.awaitAll(bound, "the producer's " + size + " records in " + topic);
-            return seconds(watcher.doneAt() - start);
+            double elapsed = seconds(watcher.doneAt() - start);
+            double[] used = minus(cpu(), cpuBefore);
+            System.arraycopy(used, 0, cpuUsed, 0, used.length);
+            return elapsed;
         }
+    }
+
+    /** CPU seconds so far of the worker with its descendants (the feed children), of the broker and of this JVM. */
+    private double[] cpu() {
+        double workerCpu = cpuSeconds(worker.process().handle());
+        for (ProcessHandle child : worker.process().handle().descendants().toList()) {
+            workerCpu += cpuSeconds(child);
+        }
+        return new double[] {workerCpu, cpuSeconds(cluster.broker().handle()), cpuSeconds(ProcessHandle.current())};
+    }
+
+    private static double cpuSeconds(ProcessHandle process) {
+        return process.info().totalCpuDuration().map(duration -> duration.toNanos() / 1e9).orElse(0.0);
+    }
+
+    private static double[] minus(double[] after, double[] before) {
+        double[] difference = new double[after.length];
+        for (int i = 0; i < after.length; ++i) {
+            difference[i] = after[i] - before[i];
+        }
+        return difference;
     }
 
     /** Lag behind a steady writer. */
