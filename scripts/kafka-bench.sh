@@ -16,6 +16,7 @@
 #                       [--lag-seconds S] [--poll-interval-ms MS]
 #                       [--connector-producer KEY=VALUE]... (the worker's producer for
 #                       the connector: producer.override.KEY)
+#                       [--server-jvm-option OPTION]... (broker and worker JVMs)
 #   a quick run: scripts/kafka-bench.sh build --sizes 10000 --lag-seconds 10
 set -euo pipefail
 build=build

@@ -64,7 +64,8 @@ import org.apache.kafka.common.utils.AppInfoParser;
  * <p>Arguments: {@code BUILD FOLDER PLUGIN_PATH CLASS_PATH_FILE [--sizes N,N...] [--warmup N] [--lag-rate R]
  * [--lag-seconds S] [--poll-interval-ms MS] [--connector-producer KEY=VALUE]...}: the last sets a setting of the
  * worker's producer for the connector ({@code producer.override.KEY}), for example
- * {@code max.in.flight.requests.per.connection=5}.
+ * {@code max.in.flight.requests.per.connection=5}; {@code --server-jvm-option} adds an option to the broker's and the
+ * worker's JVMs, for example {@code -XX:StartFlightRecording:filename=/tmp/rec-%p.jfr} to profile them.
  */
 public final class ConnectorBench {
     private static final String PASSWORD = "bench";
@@ -82,6 +83,7 @@ public final class ConnectorBench {
     private static final Duration LAG_COVER_BOUND = Duration.ofSeconds(60);
     /** The options of the broker's and the worker's JVMs: enough heap for a window of a million records. */
     private static final List<String> SERVER_JVM_OPTIONS = List.of("-Xms512m", "-Xmx3g", "-XX:+UseG1GC");
+    private final List<String> serverJvmOptions = new ArrayList<>(SERVER_JVM_OPTIONS);
     private static final long FIRST_EPOCH_DAY = LocalDate.of(1, 1, 1).toEpochDay();
     private static final Pattern SPACES = Pattern.compile(" +");
     private static final Pattern RATE_REACHED = Pattern.compile("(\\d+) writes per second");
@@ -119,6 +121,7 @@ public final class ConnectorBench {
         int lagSeconds = 30;
         long pollIntervalMs = 100;
         Map<String, String> producerOverrides = new java.util.TreeMap<>();
+        List<String> serverOptions = new ArrayList<>();
         for (int i = 4; i < args.length; i += 2) {
             if (i + 1 >= args.length) {
                 usage();
@@ -130,6 +133,7 @@ public final class ConnectorBench {
                 case "--lag-rate" -> lagRate = Integer.parseInt(value);
                 case "--lag-seconds" -> lagSeconds = Integer.parseInt(value);
                 case "--poll-interval-ms" -> pollIntervalMs = Long.parseLong(value);
+                case "--server-jvm-option" -> serverOptions.add(value);
                 case "--connector-producer" -> {
                     int equals = value.indexOf('=');
                     if (equals < 1) {
@@ -142,12 +146,13 @@ public final class ConnectorBench {
         }
         Path admin = Path.of(args[0]).toAbsolutePath().resolve("localstore").resolve("tesra-admin");
         ConnectorBench bench = new ConnectorBench(admin, Path.of(args[1]).toAbsolutePath(), pollIntervalMs, producerOverrides);
+        bench.serverJvmOptions.addAll(serverOptions);
         bench.run(Path.of(args[2]), Path.of(args[3]), sizes, warmup, lagRate, lagSeconds);
     }
 
     private static void usage() {
         System.err.println("usage: ConnectorBench BUILD FOLDER PLUGIN_PATH CLASS_PATH_FILE [--sizes N,N...] [--warmup N]"
-                           + " [--lag-rate R] [--lag-seconds S] [--poll-interval-ms MS] [--connector-producer KEY=VALUE]...");
+                           + " [--lag-rate R] [--lag-seconds S] [--poll-interval-ms MS] [--connector-producer KEY=VALUE]... [--server-jvm-option OPTION]...");
         System.exit(2);
     }
 
@@ -156,7 +161,7 @@ public final class ConnectorBench {
         machine("before");
         figure("kafka_version", AppInfoParser.getVersion());
         figure("java_version", System.getProperty("java.version"));
-        figure("server_jvm_options", String.join(" ", SERVER_JVM_OPTIONS));
+        figure("server_jvm_options", String.join(" ", serverJvmOptions));
         figure("poll_interval_ms", pollIntervalMs);
         figure("connector_producer_overrides", producerOverrides.isEmpty() ? "none" : producerOverrides.toString());
         figure("connector_over_producer_goal_max", GOAL);
@@ -172,7 +177,7 @@ public final class ConnectorBench {
         for (long size : filled) {
             fill(size);
         }
-        try (KafkaCluster started = KafkaCluster.start(folder.resolve("cluster"), pluginPath, classPathFile, SERVER_JVM_OPTIONS)) {
+        try (KafkaCluster started = KafkaCluster.start(folder.resolve("cluster"), pluginPath, classPathFile, serverJvmOptions)) {
             cluster = started;
             worker = cluster.startWorker(Map.of("producer." + ProducerConfig.TRANSACTION_TIMEOUT_CONFIG,
                                                 Integer.toString(TRANSACTION_TIMEOUT_MS)));
