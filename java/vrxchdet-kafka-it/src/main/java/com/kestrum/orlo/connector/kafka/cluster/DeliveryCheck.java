@@ -213,9 +213,8 @@ public final class DeliveryCheck {
             }
             StoreWriter.Write last = lastWriteOfWindow.get(record.universalId() + "@" + record.end());
             if (last == null) {
-                Long start = ends.lower(record.end());
                 duplicates += note(problems, database + ": " + record + " is explained by no write of its window, which starts at "
-                                   + start);
+                                   + (ends.lower(record.end()) == null ? "the beginning" : "the end of the window before it"));
             } else if (record.deleted() != last.operation().equals("delete")) {
                 wrongState += note(problems, database + ": " + record + " but the last write of its window is " + last);
             }

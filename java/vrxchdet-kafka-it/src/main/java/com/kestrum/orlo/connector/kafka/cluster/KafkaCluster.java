@@ -242,17 +242,20 @@ public final class KafkaCluster implements AutoCloseable {
         List<ProcessHandle> children = worker.process().handle().descendants().toList();
         seen.addAll(children);
         worker.process().kill();
+        long killed = System.nanoTime();
         workers.remove(worker);
-        return new Killed(children.size(), waitForEnd(children, ORPHAN_BOUND));
+        List<String> survivors = waitForEnd(children, ORPHAN_BOUND);
+        return new Killed(children.size(), survivors, Duration.ofNanos(System.nanoTime() - killed));
     }
 
     /**
      * What {@link #kill(Worker)} found.
      *
-     * @param children  how many descendants the worker had when it was killed
-     * @param survivors those still alive {@link #ORPHAN_BOUND} later (then killed): pid and command line
+     * @param children   how many descendants the worker had when it was killed
+     * @param survivors  those still alive {@link #ORPHAN_BOUND} later (then killed): pid and command line
+     * @param childrenGone how long after the worker's end its last child was gone (the bound when one survived)
      */
-    public record Killed(int children, List<String> survivors) {
+    public record Killed(int children, List<String> survivors, Duration childrenGone) {
     }
 
     /**

@@ -113,6 +113,8 @@ class ExactlyOnceClusterIT {
                 ++workerKills;
                 assertTrue(killed.children() > 0, "the killed worker ran feed children");
                 assertEquals(List.of(), killed.survivors(), "feed children outlived their killed worker");
+                System.err.printf("worker killed: its %d feed children ended %d ms after it%n", killed.children(),
+                                  killed.childrenGone().toMillis());
                 awaitAllOn(survivor);
             }
             childKills += killAChild(random);
