@@ -41,6 +41,12 @@ final class ChildProcessCalls implements StoreCalls {
     private static final System.Logger LOG = System.getLogger(ChangeFeed.class.getName());
     // Moves the framing to descriptor 3 and the trace (descriptor 1) to standard error, then runs java.
     private static final String START = "exec \"$0\" \"$@\" 3>&1 1>&2";
+    /**
+     * The start of a child whose trace is kept: its standard output line-buffered where coreutils' stdbuf
+     * is found, so each trace line reaches the pipe as it is written and a killed child loses none.
+     */
+    private static final String START_LINE_BUFFERED =
+        "if command -v stdbuf >/dev/null 2>&1; then exec stdbuf -oL \"$0\" \"$@\" 3>&1 1>&2; fi; " + START;
     private static final int TAIL_BYTES = 8192;
     private static final int TAIL_LINES = 12;
     private static final long CLOSE_GRACE_MILLIS = 50;
@@ -219,7 +225,8 @@ final class ChildProcessCalls implements StoreCalls {
         if (aborted) {
             throw new IllegalStateException("The change feed on " + database + " is closed");
         }
-        List<String> command = new ArrayList<>(List.of("/bin/sh", "-c", START,
+        String start = isolation.trace() == Isolation.Trace.DISCARD ? START : START_LINE_BUFFERED;
+        List<String> command = new ArrayList<>(List.of("/bin/sh", "-c", start,
                                                        Path.of(System.getProperty("java.home"), "bin", "java").toString()));
         for (String property : List.of("java.library.path", "vrxchdet.library.path", "java.io.tmpdir")) {
             String value = System.getProperty(property);

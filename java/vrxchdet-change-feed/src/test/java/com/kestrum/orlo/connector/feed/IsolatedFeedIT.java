@@ -185,6 +185,32 @@ class IsolatedFeedIT {
         for (int i = 0; i < feeds.size(); ++i) {
             assertExactlyOnce(consumer, i, stores.get(i).listing("db" + i + ".tdb"));
         }
+        assertTraceKeptEveryAppliedWindow(consumer, stores);
+    }
+
+    /** The trace of every poll whose window was applied reached its file, though children were killed after it. */
+    private static void assertTraceKeptEveryAppliedWindow(Connection consumer, List<SampleStore> stores) throws Exception {
+        for (int i = 0; i < stores.size(); ++i) {
+            List<String> untils = new ArrayList<>();
+            try (Statement query = consumer.createStatement();
+                 ResultSet rows = query.executeQuery("SELECT until FROM windows" + i)) {
+                while (rows.next()) {
+                    untils.add(rows.getString(1));
+                }
+            }
+            Path trace = stores.get(i).folder.resolve("trace.log");
+            long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
+            List<String> missing = untils;
+            while (!missing.isEmpty() && System.nanoTime() < giveUp) {
+                Set<String> lines = Set.copyOf(Files.readAllLines(trace));
+                missing = untils.stream().filter(until -> !lines.contains("strEndDate: " + until)).toList();
+                if (!missing.isEmpty()) {
+                    Thread.sleep(100);
+                }
+            }
+            assertTrue(missing.isEmpty(), "waited 10 s for " + trace + " to hold the end lines of " + missing.size()
+                       + " of " + untils.size() + " applied windows, first " + missing.stream().findFirst().orElse(""));
+        }
     }
 
     /** One poll applied with its window and committed in one transaction; false when the poll failed. */
