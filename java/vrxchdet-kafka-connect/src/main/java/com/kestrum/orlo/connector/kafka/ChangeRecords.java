@@ -141,7 +141,7 @@ final class ChangeRecords {
     private SourceRecord emptyListing(ChangeBatch batch) {
         Struct key = new Struct(KEY_SCHEMA).put("server", server).put("database", database).put("universal_id", "");
         return new SourceRecord(partition, SourceOffsets.offset(batch.until()), topic, null, KEY_SCHEMA, key,
-            VALUE_SCHEMA, null, null, headers(batch));
+            null, null, null, headers(batch));
     }
 
     /**
