@@ -1,5 +1,7 @@
 package com.kestrum.orlo.connector.kafka;
 
+import java.util.Collections;
+import java.util.LinkedHashMap;
 import java.util.Map;
 import java.util.regex.Pattern;
 import org.apache.kafka.connect.errors.ConnectException;
@@ -36,7 +38,12 @@ final class SourceOffsets {
      * @return the partition map
      */
     static Map<String, String> partition(String server, String database) {
-        return Map.of(SERVER, server, DATABASE, database);
+        // A worker finds the offset of a partition by the bytes its converter makes of the map, so every JVM
+        // must iterate it in the same order: that of Map.of changes from one JVM to the next.
+        Map<String, String> partition = new LinkedHashMap<>();
+        partition.put(SERVER, server);
+        partition.put(DATABASE, database);
+        return Collections.unmodifiableMap(partition);
     }
 
     /**
@@ -46,7 +53,10 @@ final class SourceOffsets {
      * @return the offset map
      */
     static Map<String, Object> offset(String endText) {
-        return Map.of(FORMAT, FORMAT_VERSION, END, endText == null ? "" : endText);
+        Map<String, Object> offset = new LinkedHashMap<>();
+        offset.put(FORMAT, FORMAT_VERSION);
+        offset.put(END, endText == null ? "" : endText);
+        return Collections.unmodifiableMap(offset);
     }
 
     /**

@@ -6,6 +6,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.util.HashMap;
+import java.util.List;
 import java.util.Map;
 import org.apache.kafka.connect.errors.ConnectException;
 import org.junit.jupiter.api.Nested;
@@ -28,6 +29,9 @@ class SourceOffsetsTest {
         assertEquals(END, SourceOffsets.endText(PARTITION, offset(1L, END)));
         assertNull(SourceOffsets.endText(PARTITION, SourceOffsets.offset(null)));
         assertNull(SourceOffsets.endText(PARTITION, null));
+        // The worker looks an offset up by the converted bytes of its partition: the same key order in every JVM.
+        assertEquals(List.of("server", "database"), List.copyOf(PARTITION.keySet()));
+        assertEquals(List.of("format", "end"), List.copyOf(SourceOffsets.offset(END).keySet()));
     }
 
     @Nested
