@@ -271,9 +271,12 @@ public final class KafkaCluster implements AutoCloseable {
             for (ServerProcess server : servers) {
                 if (server != broker) {
                     seen.addAll(server.handle().descendants().toList());
-                    if (server.isAlive() && !server.stop(STOP_BOUND)) {
-                        unclean.add(server.describe() + " did not stop within " + STOP_BOUND.toSeconds() + " s");
-                    }
+                    server.terminate();
+                }
+            }
+            for (ServerProcess server : servers) {
+                if (server != broker && !server.awaitEnd(STOP_BOUND)) {
+                    unclean.add(server.describe() + " did not stop within " + STOP_BOUND.toSeconds() + " s");
                 }
             }
             unclean.addAll(waitForEnd(List.copyOf(seen), ORPHAN_BOUND));

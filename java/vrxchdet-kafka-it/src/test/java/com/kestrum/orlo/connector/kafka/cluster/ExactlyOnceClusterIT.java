@@ -1,9 +1,11 @@
 package com.kestrum.orlo.connector.kafka.cluster;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.fasterxml.jackson.databind.JsonNode;
+import com.fasterxml.jackson.databind.ObjectMapper;
 import com.kestrum.orlo.connector.tests.SampleStore;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -24,7 +26,8 @@ import org.junit.jupiter.api.Timeout;
  * The source connector on a real cluster with exactly-once source support: one broker, two workers, three
  * databases with writers on all, one worker killed with SIGKILL during the writes (its tasks move to the
  * other) and feed children killed with SIGKILL again and again. A {@code read_committed} consumer must find
- * every write once, in the window that holds it, and each topic's last records must say what the store lists.
+ * every write once, in the window that holds it, and each topic's last records must say what the store lists;
+ * the offsets the connector committed must be the ends of the last windows read.
  */
 @Timeout(value = 6, unit = TimeUnit.MINUTES, threadMode = Timeout.ThreadMode.SEPARATE_THREAD)
 class ExactlyOnceClusterIT {
@@ -55,8 +58,8 @@ class ExactlyOnceClusterIT {
         try {
             run();
         } catch (Throwable failure) {
-            failure.addSuppressed(new AssertionError("the cluster's logs are in " + folder.resolve("cluster")));
-            throw failure;
+            throw new AssertionError(failure.getMessage() + "\n(the cluster's logs are in " + folder.resolve("cluster") + ")",
+                                     failure);
         }
     }
 
@@ -123,7 +126,8 @@ class ExactlyOnceClusterIT {
             writes.addAll(churn.join(WRITING.plusSeconds(60)));
         }
 
-        DeliveryCheck.Result result = awaitDelivery(writer, writes);
+        Map<String, String> lastEnds = new HashMap<>();
+        DeliveryCheck.Result result = awaitDelivery(writer, writes, lastEnds);
         System.err.printf("writes %d, records read %d, worker kills %d, child kills %d, duplicates %d, gaps %d"
                           + " (out of order %d, wrong states %d)%n", result.writes(), result.records(), workerKills,
                           childKills, result.duplicates(), result.gaps(), result.outOfOrder(), result.wrongState());
@@ -134,6 +138,45 @@ class ExactlyOnceClusterIT {
         assertEquals(0, result.gaps(), "gaps: " + result.problems());
         assertEquals(0, result.outOfOrder(), "out of order: " + result.problems());
         assertEquals(0, result.wrongState(), "wrong states: " + result.problems());
+        assertOffsetsAreTheLastWindows(cluster.workers().get(0).rest(), lastEnds);
+    }
+
+    /**
+     * Stopped, the connector's committed offsets are the ends of the last windows read; an offset of another
+     * format is refused with the connector's reason; resumed, it runs again; deleted, it is gone.
+     */
+    private static void assertOffsetsAreTheLastWindows(ConnectRest rest, Map<String, String> lastEnds) throws Exception {
+        rest.stop(CONNECTOR);
+        long giveUp = System.nanoTime() + MOVE_BOUND.toNanos();
+        while (!"STOPPED".equals(rest.status(CONNECTOR).path("connector").path("state").asText())) {
+            assertTrue(System.nanoTime() - giveUp < 0, "waited " + MOVE_BOUND.toSeconds() + " s for the connector to stop");
+            TimeUnit.MILLISECONDS.sleep(250);
+        }
+        Map<String, String> committed = new HashMap<>();
+        for (JsonNode each : rest.offsets(CONNECTOR).path("offsets")) {
+            committed.put(each.path("partition").path("database").asText(), each.path("offset").path("end").asText());
+        }
+        assertEquals(lastEnds, committed, "committed offsets against the last windows read");
+
+        JsonNode wrong = new ObjectMapper().readTree("{\"offsets\": [{\"partition\": {\"server\": \"\", \"database\": \"a.tdb\"},"
+                                                     + " \"offset\": {\"format\": 2, \"end\": \"\"}}]}");
+        ConnectRest.RestException refused = assertThrows(ConnectRest.RestException.class, () -> rest.patchOffsets(CONNECTOR, wrong));
+        assertTrue(refused.getMessage().contains("format is not 1"), refused.getMessage());
+        rest.resume(CONNECTOR);
+        rest.awaitRunning(CONNECTOR, 2, MOVE_BOUND);
+        rest.delete(CONNECTOR);
+        giveUp = System.nanoTime() + MOVE_BOUND.toNanos();
+        while (true) {
+            try {
+                JsonNode status = rest.status(CONNECTOR);
+                assertTrue(System.nanoTime() - giveUp < 0, "waited " + MOVE_BOUND.toSeconds() + " s for the deleted connector"
+                           + " to be gone: " + status);
+                TimeUnit.MILLISECONDS.sleep(250);
+            } catch (ConnectRest.RestException gone) {
+                assertEquals(404, gone.status(), gone.getMessage());
+                return;
+            }
+        }
     }
 
     private KafkaCluster.Worker workerOfTask0(KafkaCluster.Worker first, KafkaCluster.Worker second) throws Exception {
@@ -179,8 +222,12 @@ class ExactlyOnceClusterIT {
         return 1;
     }
 
-    /** Reads the topics until no write is missing any more, or for at most two minutes; then checks them. */
-    private DeliveryCheck.Result awaitDelivery(StoreWriter writer, List<StoreWriter.Write> writes) throws Exception {
+    /**
+     * Reads the topics until no write is missing any more, or for at most two minutes; then checks them. The end
+     * of each database's last window read goes into {@code lastEnds}.
+     */
+    private DeliveryCheck.Result awaitDelivery(StoreWriter writer, List<StoreWriter.Write> writes, Map<String, String> lastEnds)
+            throws Exception {
         Map<String, Map<Long, StoreWriter.Listed>> listings = new HashMap<>();
         for (String database : DATABASES) {
             listings.put(database, writer.list(database));
@@ -194,6 +241,7 @@ class ExactlyOnceClusterIT {
                     for (ConsumerRecord<byte[], byte[]> record : reader.readToEnd(List.of("shop." + database), Duration.ofSeconds(60))) {
                         records.add(DeliveryCheck.parse(record));
                     }
+                    lastEnds.put(database, records.get(records.size() - 1).windowEnd());
                     result = result.plus(DeliveryCheck.check(database, writes.stream()
                         .filter(write -> write.database().equals(database)).toList(), records, listings.get(database)));
                 }
