@@ -134,7 +134,8 @@ import javax.management.StandardMBean;
  * The feed logs through {@link System.Logger} under this class's name: open and close at INFO; each retry
  * (status and pause), each full listing, each refused checkpoint and each position moved back at WARNING;
  * commits at DEBUG; nothing per change. While open, the feed's figures ({@link #stats()}) are a JMX MBean
- * named {@code com.kestrum.orlo.connector.feed:type=ChangeFeed,database=NAME} ({@link ChangeFeedMXBean}).
+ * named {@code com.kestrum.orlo.connector.feed:type=ChangeFeed,database=NAME} ({@link ChangeFeedMXBean}),
+ * or as {@link ChangeFeedOptions#withMBeanName} says, or none after {@link ChangeFeedOptions#withoutMBean()}.
  */
 public final class ChangeFeed implements ChangeSource {
     private static final System.Logger LOG = System.getLogger(ChangeFeed.class.getName());
@@ -958,7 +959,16 @@ public final class ChangeFeed implements ChangeSource {
     }
 
     private void register() {
+        if (!options.registersMBean()) {
+            return;
+        }
         try {
+            if (options.mbeanName() != null) {
+                ManagementFactory.getPlatformMBeanServer().registerMBean(
+                    new StandardMBean(metrics, ChangeFeedMXBean.class, true), options.mbeanName());
+                mbeanName = options.mbeanName();
+                return;
+            }
             String value = database.matches("[\\w .@/-]*") ? database : ObjectName.quote(database);
             String base = "com.kestrum.orlo.connector.feed:type=ChangeFeed,database=" + value;
             // Isolated feeds on databases of the same name in different stores: instance=2, 3, ...
