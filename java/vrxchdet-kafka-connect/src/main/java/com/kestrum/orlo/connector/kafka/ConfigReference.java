@@ -3,6 +3,7 @@ package com.kestrum.orlo.connector.kafka;
 import java.util.List;
 import java.util.stream.Collectors;
 import org.apache.kafka.common.config.ConfigDef;
+import org.apache.kafka.common.config.types.Password;
 
 /**
  * The configuration reference of KAFKA-CONNECT.md, made from {@link VrxchdetSourceConfig#CONFIG_DEF}: a
@@ -58,6 +59,9 @@ public final class ConfigReference {
             return "(required)";
         }
         Object value = key.defaultValue;
+        if (value instanceof Password password) {
+            return password.value().isEmpty() ? code("") : "(hidden)";
+        }
         if (value instanceof List<?> list) {
             return code(list.stream().map(String::valueOf).collect(Collectors.joining(",")));
         }
