@@ -82,18 +82,15 @@ final class StoreCheck {
 
     private static String message(String key, String database, ChangeFeedException failure) {
         String status = "status " + failure.statusHex() + ": " + failure.getMessage();
-        switch (key) {
-            case VrxchdetSourceConfig.PASSWORD:
-                return "The password does not open the store's ID file (" + status + ")";
-            case VrxchdetSourceConfig.TESRA_INI:
-                return "The store cannot read its configuration or the ID file it names (" + status + ")";
-            case VrxchdetSourceConfig.SERVER:
-                return "The store's configuration does not name this server (" + status + ")";
-            default:
-                return failure.status() == ChangeFeedException.NO_SUCH_DATABASE
-                    ? "The database " + database + " does not exist (" + status + ")"
-                    : "The database " + database + " cannot be opened (" + status + ")";
-        }
+        return switch (key) {
+            case VrxchdetSourceConfig.PASSWORD -> "The password does not open the store's ID file (" + status + ")";
+            case VrxchdetSourceConfig.TESRA_INI ->
+                "The store cannot read its configuration or the ID file it names (" + status + ")";
+            case VrxchdetSourceConfig.SERVER -> "The store's configuration does not name this server (" + status + ")";
+            default -> failure.status() == ChangeFeedException.NO_SUCH_DATABASE
+                ? "The database " + database + " does not exist (" + status + ")"
+                : "The database " + database + " cannot be opened (" + status + ")";
+        };
     }
 
     /** Opens, polls and closes one database; the failure, or null when it opened. */

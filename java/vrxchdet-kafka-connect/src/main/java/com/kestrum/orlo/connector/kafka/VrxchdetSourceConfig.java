@@ -225,8 +225,7 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
      * @return the {@code name} Connect set, or {@code unnamed} when there is none
      */
     public String connectorName() {
-        Object name = originals().get(NAME);
-        return name instanceof String && !((String) name).isEmpty() ? (String) name : "unnamed";
+        return originals().get(NAME) instanceof String name && !name.isEmpty() ? name : "unnamed";
     }
 
     /**

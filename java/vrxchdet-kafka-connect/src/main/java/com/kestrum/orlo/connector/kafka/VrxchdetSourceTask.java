@@ -15,6 +15,7 @@ import java.util.Arrays;
 import java.util.List;
 import java.util.Map;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicLong;
 import javax.management.JMException;
 import javax.management.ObjectName;
@@ -217,7 +218,7 @@ public final class VrxchdetSourceTask extends SourceTask {
         volatile Instant lastEvent;
         // Since when the polls fail (System.nanoTime), and when the next is due; failing only when failures > 0.
         volatile long failingSince;
-        volatile int failures;
+        final AtomicInteger failures = new AtomicInteger();
         long nextTry;
         ObjectName registered;
 
@@ -229,7 +230,7 @@ public final class VrxchdetSourceTask extends SourceTask {
         }
 
         boolean due(long now) {
-            return failures == 0 || now - nextTry >= 0;
+            return failures.get() == 0 || now - nextTry >= 0;
         }
 
         void poll(List<SourceRecord> into) {
@@ -248,9 +249,9 @@ public final class VrxchdetSourceTask extends SourceTask {
                 }
                 throw closed;
             }
-            if (failures > 0) {
-                LOG.log(System.Logger.Level.INFO, "Polls of " + name + " succeed again after " + failures + " failures");
-                failures = 0;
+            int failed = failures.getAndSet(0);
+            if (failed > 0) {
+                LOG.log(System.Logger.Level.INFO, "Polls of " + name + " succeed again after " + failed + " failures");
             }
             List<SourceRecord> records = mapping.of(batch, checkpoint.current());
             long now = System.nanoTime();
@@ -284,7 +285,7 @@ public final class VrxchdetSourceTask extends SourceTask {
                 throw new ConnectException("Polls of the database " + name + " failed with status " + failure.statusHex()
                     + (failure.isTransient() ? "" : ", not transient") + ": " + failure.getMessage(), failure);
             }
-            if (failures == 0) {
+            if (failures.get() == 0) {
                 failingSince = now;
             }
             long failingFor = now - failingSince;
@@ -294,12 +295,12 @@ public final class VrxchdetSourceTask extends SourceTask {
                     + VrxchdetSourceConfig.STORE_RETRY_TIMEOUT_MS + " (" + TimeUnit.NANOSECONDS.toMillis(retryTimeoutNanos)
                     + " ms); the last with status " + failure.statusHex() + ": " + failure.getMessage(), failure);
             }
-            ++failures;
-            long pauseMs = Math.min(pollIntervalMs << Math.min(failures - 1, 20), LONGEST_RETRY_PAUSE_MS);
+            int inARow = failures.incrementAndGet();
+            long pauseMs = Math.min(pollIntervalMs << Math.min(inARow - 1, 20), LONGEST_RETRY_PAUSE_MS);
             long pauseNanos = Math.min(TimeUnit.MILLISECONDS.toNanos(pauseMs), retryTimeoutNanos - failingFor);
             nextTry = now + pauseNanos;
             retries.incrementAndGet();
-            LOG.log(System.Logger.Level.WARNING, "A poll of " + name + " failed (" + failures + " in a row, for "
+            LOG.log(System.Logger.Level.WARNING, "A poll of " + name + " failed (" + inARow + " in a row, for "
                 + TimeUnit.NANOSECONDS.toMillis(failingFor) + " ms); tried again in "
                 + TimeUnit.NANOSECONDS.toMillis(pauseNanos) + " ms: " + failure.getMessage());
         }
@@ -328,7 +329,7 @@ public final class VrxchdetSourceTask extends SourceTask {
 
         @Override
         public boolean isConnected() {
-            return feed.stats().open() && failures == 0;
+            return feed.stats().open() && failures.get() == 0;
         }
 
         @Override
@@ -381,7 +382,7 @@ public final class VrxchdetSourceTask extends SourceTask {
 
         @Override
         public long getMilliSecondsFailing() {
-            return failures == 0 ? -1 : TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - failingSince);
+            return failures.get() == 0 ? -1 : TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - failingSince);
         }
 
         @Override

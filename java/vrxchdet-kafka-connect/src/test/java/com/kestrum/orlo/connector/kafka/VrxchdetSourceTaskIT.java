@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.kestrum.orlo.connector.tests.IsolatedChildren;
 import com.kestrum.orlo.connector.tests.SampleStore;
 import java.io.IOException;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -330,7 +331,7 @@ class VrxchdetSourceTaskIT {
         pollUntil(task, records -> records.size() == 8, "the 8 records of both databases");
 
         // Overwritten in place: the store reads a file that is not a database, as while a copy is written.
-        Files.write(store.folder.resolve("data").resolve("a.tdb"), "not a database ".repeat(300).getBytes());
+        Files.write(store.folder.resolve("data").resolve("a.tdb"), "not a database ".repeat(300).getBytes(StandardCharsets.US_ASCII));
         long failingFrom = System.nanoTime();
         store.admin("add", "b.tdb", "--count", "2");
         List<SourceRecord> others = pollUntil(task, records -> records.size() == 2, "the 2 records added to b.tdb");
