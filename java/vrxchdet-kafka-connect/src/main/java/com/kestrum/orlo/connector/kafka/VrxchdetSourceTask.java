@@ -268,6 +268,11 @@ public final class VrxchdetSourceTask extends SourceTask {
             } catch (ChangeFeedException failure) {
                 throw new ConnectException("A window of the database " + name + " cannot be committed: "
                     + failure.getMessage(), failure);
+            } catch (IllegalStateException closed) {
+                if (stopping) {
+                    return;
+                }
+                throw closed;
             }
             if (!records.isEmpty()) {
                 lastRecordAt = now;
