@@ -461,7 +461,9 @@ public final class ChangeFeed implements ChangeSource {
             }
             feed = new ChangeFeed(calls, callLock, server, database, password, checkpoint, committed, options);
             if (!calls.isolated()) {
-                openFeed = feed;
+                synchronized (NATIVE_CALLS) {  // the lock held already: callLock is NATIVE_CALLS in process
+                    openFeed = feed;
+                }
             }
         }
         feed.register();
@@ -837,7 +839,7 @@ public final class ChangeFeed implements ChangeSource {
             calls.abort();
             password.clear();
         } else {
-            synchronized (callLock) {
+            synchronized (NATIVE_CALLS) {  // callLock, in process
                 calls.close();
                 openFeed = null;
                 password.clear();
