@@ -358,6 +358,16 @@ class VrxchdetSourceTaskIT {
         assertTrue(failure.getMessage().startsWith("Polls of the database a.tdb kept failing for ")
             && failure.getMessage().contains("status 0x0151") && failure.getMessage().contains("store.retry.timeout.ms"),
             failure.getMessage());
+
+        // A failure that is not transient fails the task at the first poll that meets it.
+        props.put("name", "removed");
+        props.put("task.databases", "b.tdb");
+        VrxchdetSourceTask removed = start(props, Map.of());
+        pollUntil(removed, records -> records.size() == 5, "the 5 records of b.tdb");
+        Files.delete(store.folder.resolve("data").resolve("b.tdb"));
+        ConnectException gone = assertThrows(ConnectException.class, removed::poll);
+        assertTrue(gone.getMessage().startsWith("Polls of the database b.tdb failed with status 0x0124, not transient: "),
+            gone.getMessage());
     }
 
     @Test
