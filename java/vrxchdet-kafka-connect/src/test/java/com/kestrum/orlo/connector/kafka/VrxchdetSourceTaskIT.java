@@ -41,8 +41,9 @@ import org.junit.jupiter.api.Test;
 
 /**
  * A task on a real local store, its databases followed by feeds in child processes: the records of both
- * databases, a deletion and its tombstone, a restart from the offsets the records carried, and the
- * failures of its start. This JVM must never map the native library, and no child may outlive a test.
+ * databases, a deletion and its tombstone, a restart from the offsets the records carried, the failures
+ * of its start and of its polls, its MBeans and its stop; and the connector's check of a configuration
+ * against the store. This JVM must never map the native library, and no child may outlive a test.
  */
 class VrxchdetSourceTaskIT {
     private static final String PASSWORD = "task secret";
@@ -420,7 +421,7 @@ class VrxchdetSourceTaskIT {
 
         @Override
         public PluginMetrics pluginMetrics() {
-            throw new UnsupportedOperationException("The task registers no metrics of its own yet");
+            throw new UnsupportedOperationException("The task registers its figures as MBeans, not as plugin metrics");
         }
 
         @Override
