@@ -52,7 +52,8 @@ demo: product
 kafka-demo: product
 	scripts/kafka-demo.sh $(BUILD)
 
-# make install PREFIX=DIR: lib/, bin/, share/java/ and share/maven-repo/ under DIR.
+# make install PREFIX=DIR: lib/, bin/, share/java/, share/maven-repo/ and the
+# Kafka Connect plugin folder share/kafka/plugins/vrxchdet-kafka-connect/ under DIR.
 install: product
 	cmake --install $(BUILD) --prefix $(PREFIX)
 

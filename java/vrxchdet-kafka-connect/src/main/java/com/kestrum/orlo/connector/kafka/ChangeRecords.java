@@ -16,7 +16,8 @@ import org.apache.kafka.connect.source.SourceRecord;
  * Turns the windows of one database into records. Each change is a record on the database's topic whose
  * key names the record (server, database, universal id) and whose value holds the universal id, the
  * record id, whether it was deleted and the window's end; a deletion is followed by a tombstone when so
- * configured. Every record carries the headers {@link #END_HEADER} and {@link #RESYNC_HEADER}.
+ * configured. Every record carries the headers {@link #END_HEADER} and {@link #RESYNC_HEADER}. A resync
+ * of a database without records is one record whose key has an empty universal id and no value.
  *
  * <p>Only the last record of a window carries the window's end as its source offset; the others carry
  * the offset the window started from. Connect commits the offset of a record only once it and all before
@@ -103,6 +104,9 @@ final class ChangeRecords {
      */
     List<SourceRecord> of(ChangeBatch batch, String startedFrom) {
         List<Change> changes = batch.changes();
+        if (changes.isEmpty() && batch.resync()) {
+            return List.of(emptyListing(batch));
+        }
         List<SourceRecord> records = new ArrayList<>(changes.size() + (tombstones ? changes.size() : 0));
         Map<String, Object> before = SourceOffsets.offset(startedFrom);
         Map<String, Object> after = SourceOffsets.offset(batch.until());
@@ -128,6 +132,16 @@ final class ChangeRecords {
             }
         }
         return records;
+    }
+
+    /**
+     * The one record of a resync that lists nothing (the database has no records left): the key with an
+     * empty universal id and no value, so that a sink still learns to empty its view of the database.
+     */
+    private SourceRecord emptyListing(ChangeBatch batch) {
+        Struct key = new Struct(KEY_SCHEMA).put("server", server).put("database", database).put("universal_id", "");
+        return new SourceRecord(partition, SourceOffsets.offset(batch.until()), topic, null, KEY_SCHEMA, key,
+            VALUE_SCHEMA, null, null, headers(batch));
     }
 
     /**

@@ -91,6 +91,14 @@ class ChangeRecordsTest {
         assertEquals(2, records.size());
         records.forEach(r -> assertEquals(true, r.headers().lastWithName(ChangeRecords.RESYNC_HEADER).value()));
         assertEquals(BEFORE, records.get(0).sourceOffset().get("end"), "a restart in the listing lists again");
+
+        List<SourceRecord> emptied = new ChangeRecords("", "orders.tdb", "shop", true)
+            .of(ChangeBatch.of(List.of(), null, UNTIL, true), BEFORE);
+        assertEquals(1, emptied.size(), "a resync listing nothing still tells the sink to empty its view");
+        assertEquals("", key(emptied.get(0)).getString("universal_id"));
+        assertNull(emptied.get(0).value());
+        assertEquals(true, emptied.get(0).headers().lastWithName(ChangeRecords.RESYNC_HEADER).value());
+        assertEquals(UNTIL, emptied.get(0).sourceOffset().get("end"));
     }
 
     @Test
