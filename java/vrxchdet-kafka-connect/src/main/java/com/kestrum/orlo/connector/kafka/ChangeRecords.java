@@ -140,8 +140,9 @@ final class ChangeRecords {
      */
     private SourceRecord emptyListing(ChangeBatch batch) {
         Struct key = new Struct(KEY_SCHEMA).put("server", server).put("database", database).put("universal_id", "");
+        // No value schema, as for a tombstone: with one, a converter writes a value (JSON "null").
         return new SourceRecord(partition, SourceOffsets.offset(batch.until()), topic, null, KEY_SCHEMA, key,
-            VALUE_SCHEMA, null, null, headers(batch));
+            null, null, null, headers(batch));
     }
 
     /**
