@@ -87,8 +87,9 @@ class OperationsClusterIT {
 
     /**
      * A database replaced twice under a running task (by one with other records, then by an empty one) and
-     * another purged while its connector was stopped: each gets resync windows, and the view built from the
-     * topic (emptied at the first record of each resync window) equals the store's listing.
+     * another purged while its connector was stopped, then reset through the REST API to an end before the purge:
+     * each gets resync windows, and the view built from the topic (emptied at the first record of each resync
+     * window) equals the store's listing.
      */
     @Test
     void replacedAndPurgedDatabasesAreListedAgainAsResyncWindows() throws Exception {
@@ -105,6 +106,7 @@ class OperationsClusterIT {
             Set<String> swapFirst = view(swap);
             assertEquals(4, swapFirst.size(), "the first listing of swap.tdb");
             Set<String> purgeFirst = view(purge);
+            String purgeFirstEnd = purge.get(purge.size() - 1).windowEnd();
             assertEquals(6, purgeFirst.size(), "the first listing of purge.tdb");
 
             // Replaced by a database with other records, renamed over it while the task follows it.
@@ -155,6 +157,16 @@ class OperationsClusterIT {
                          "the resync window after the purge: " + window);
             assertTrue(purgeFirst.containsAll(gone), "the records deleted while stopped were in the first listing");
             assertTrue(gone.stream().noneMatch(view(purge)::contains), "the view still holds " + gone);
+
+            // The same through the REST API: the offset reset to the end of the first listing, before the purge.
+            stopAndAwait(connector);
+            rest.patchOffsets(connector, offsets("purge.tdb", purgeFirstEnd));
+            rest.resume(connector);
+            rest.awaitRunning(connector, 1, BOUND);
+            purge = awaitView(purgeTopic, "purge.tdb", 2);
+            window = lastResyncWindow(purge);
+            assertEquals(listed, window.stream().map(DeliveryCheck.Delivered::universalId).collect(Collectors.toSet()),
+                         "the resync window after the offset was reset to " + purgeFirstEnd + ": " + window);
             System.out.printf("resync: swap.tdb %d records, %d resync windows; purge.tdb %d records, %d resync windows,"
                               + " %d deletion records purged before %s%n", swap.size(), resyncWindows(swap), purge.size(),
                               resyncWindows(purge), purged.path("removed").asInt(), before);
@@ -191,11 +203,13 @@ class OperationsClusterIT {
             Map<String, String> refusals = new LinkedHashMap<>();
             refusals.put("its format is not 1", "{\"format\": 2, \"end\": \"" + listingEnd + "\"}");
             refusals.put("its end is not of the form YYYY-MM-DD HH:MM:SS.mmm", "{\"format\": 1, \"end\": \"yesterday\"}");
+            List<Integer> statuses = new ArrayList<>();
             for (Map.Entry<String, String> refusal : refusals.entrySet()) {
                 ObjectNode body = offsets(database, null);
                 ((ObjectNode) body.withArray("offsets").get(0)).set("offset", JSON.readTree(refusal.getValue()));
                 ConnectRest.RestException refused = assertThrows(ConnectRest.RestException.class,
                     () -> rest.patchOffsets(connector, body), "the offset " + refusal.getValue() + " was taken");
+                statuses.add(refused.status());
                 assertTrue(refused.status() >= 400 && refused.getMessage().contains(refusal.getKey())
                            && refused.getMessage().contains(database), "the answer to " + refusal.getValue() + ": "
                            + refused.getMessage());
@@ -217,8 +231,8 @@ class OperationsClusterIT {
                          "the records after the resume");
             assertTrue(repeated.stream().noneMatch(DeliveryCheck.Delivered::resync), "a resync after the reset: " + repeated);
             assertEquals(present(writer.list(database)), view(again), "the view of " + database);
-            System.out.printf("offsets: %d records read, %d refused offsets, %d records again after the reset to %s%n",
-                              again.size(), refusals.size(), repeated.size(), listingEnd);
+            System.out.printf("offsets: %d records read, %d offsets refused (HTTP %s), %d records again after the reset to %s%n",
+                              again.size(), refusals.size(), statuses, repeated.size(), listingEnd);
         } finally {
             deleteQuietly(connector);
         }
