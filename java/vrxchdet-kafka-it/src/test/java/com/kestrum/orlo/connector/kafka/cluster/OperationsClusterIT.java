@@ -251,10 +251,13 @@ class OperationsClusterIT {
         store.admin("add", "gone.tdb", "--count", "2");
         store.admin("create-db", "garbled.tdb");
         store.admin("add", "garbled.tdb", "--count", "2");
+        store.admin("create-db", "stuck.tdb");
+        store.admin("add", "stuck.tdb", "--count", "2");
 
         // The validation of the configuration's values, and (with the store check) of the store behind them.
         JsonNode valid = rest.validate(CONNECTOR_CLASS, config("check", "healthy.tdb"));
         assertEquals(Map.of(), errors(valid), "the errors of a valid configuration");
+        // The store check of validate came with the retry timeout of failing databases, whose key marks both.
         boolean storeChecked = hasKey(valid, "store.retry.timeout.ms");
         Map<String, String> badValues = config("check", "healthy.tdb");
         badValues.put("topic.prefix", "two words");
@@ -291,11 +294,13 @@ class OperationsClusterIT {
             }
         }
 
-        // Two databases taken away from running tasks, a third left alone.
-        List<String> connectors = List.of("gone", "garbled", "healthy");
+        // Three databases taken away from running tasks, a fourth left alone.
+        List<String> connectors = List.of("gone", "garbled", "stuck", "healthy");
         try {
             for (String connector : connectors) {
-                rest.putConfig(connector, config(connector, connector + ".tdb"));
+                Map<String, String> config = config(connector, connector + ".tdb");
+                config.put("store.retry.timeout.ms", "3000");
+                rest.putConfig(connector, config);
             }
             for (String connector : connectors) {
                 rest.awaitRunning(connector, 1, BOUND);
@@ -305,6 +310,9 @@ class OperationsClusterIT {
             Path garbage = data("garbage.tdb");
             Files.writeString(garbage, "no database at all\n".repeat(300), StandardCharsets.UTF_8);
             Files.move(garbage, data("garbled.tdb"), StandardCopyOption.REPLACE_EXISTING, StandardCopyOption.ATOMIC_MOVE);
+            // Written over in place, as by a copy that never ends: the store answers that it is being written, which
+            // a later poll may find whole again.
+            Files.writeString(data("stuck.tdb"), "no database at all\n".repeat(300), StandardCharsets.UTF_8);
             String goneTrace = awaitFailedTask("gone");
             String garbledTrace = awaitFailedTask("garbled");
             for (String expected : List.of("gone.tdb", "0x0124", "The database file does not exist")) {
@@ -316,11 +324,23 @@ class OperationsClusterIT {
             Set<String> added = universalIds(writer, writer.write("add", "healthy.tdb", "--count", "2"));
             List<DeliveryCheck.Delivered> healthy = awaitView(topic("healthy.tdb"), "healthy.tdb", 0);
             assertTrue(view(healthy).containsAll(added), "the records added to healthy.tdb after the failures");
+            String stuck;
+            if (storeChecked) {
+                stuck = awaitFailedTask("stuck");
+                for (String expected : List.of("stuck.tdb", "0x0151", "store.retry.timeout.ms")) {
+                    assertTrue(stuck.contains(expected), "the trace of stuck lacks '" + expected + "': " + stuck);
+                }
+            } else {
+                // Without a retry timeout, a database that keeps failing is tried again for ever: its task runs on.
+                stuck = awaitWorkerLog("a failed poll of stuck.tdb tried again", "A poll failed and is tried again", "stuck.tdb",
+                                       "0x0151");
+                rest.awaitRunning("stuck", 1, Duration.ofSeconds(1));
+            }
             JsonNode status = rest.awaitRunning("healthy", 1, Duration.ofSeconds(1));
             System.out.printf("errors: store check in validate %s; healthy.tdb %d records, still %s beside 2 failed tasks:%n"
-                              + "  %s%n  %s%n", storeChecked ? "on" : "off", healthy.size(),
+                              + "  %s%n  %s%n  stuck.tdb: %s%n", storeChecked ? "on" : "off", healthy.size(),
                               status.path("tasks").get(0).path("state").asText(), goneTrace.lines().findFirst().orElse(""),
-                              garbledTrace.lines().findFirst().orElse(""));
+                              garbledTrace.lines().findFirst().orElse(""), stuck.lines().findFirst().orElse(""));
         } finally {
             for (String connector : connectors) {
                 deleteQuietly(connector);
@@ -383,6 +403,25 @@ class OperationsClusterIT {
                      + "; logs in " + cluster.folder());
             }
             TimeUnit.MILLISECONDS.sleep(250);
+        }
+    }
+
+    /** Waits until a line of the worker's log or output holds every text; the line. */
+    private static String awaitWorkerLog(String what, String... texts) throws IOException, InterruptedException {
+        ServerProcess worker = cluster.workers().get(0).process();
+        long giveUp = System.nanoTime() + BOUND.toNanos();
+        while (true) {
+            for (Path file : List.of(worker.log(), worker.output())) {
+                for (String line : Files.readAllLines(file, StandardCharsets.UTF_8)) {
+                    if (Set.of(texts).stream().allMatch(line::contains)) {
+                        return line;
+                    }
+                }
+            }
+            if (System.nanoTime() - giveUp > 0) {
+                fail("waited " + BOUND.toSeconds() + " s for " + what + " in " + worker.describe());
+            }
+            TimeUnit.MILLISECONDS.sleep(500);
         }
     }
 
