@@ -11,7 +11,7 @@ PRODUCT_TARGETS = vrxchdet ntesra tesra_admin java
 # keeps it in batch mode without download progress.
 MVN = mvn -f java/pom.xml -Dvrxchdet.build=$(abspath $(BUILD))
 
-.PHONY: deps product-deps configure product-configure product build test demo install clean
+.PHONY: deps product-deps configure product-configure product build test demo kafka-demo install clean
 
 # The packages of the build and of the tests.
 deps:
@@ -45,6 +45,12 @@ test: build
 
 demo: product
 	scripts/demo.sh $(BUILD)
+
+# A KRaft broker and a Connect worker on loopback, the source connector (its
+# plugin folder, built by product) on a sample database while a writer changes
+# it; what a read_committed consumer reads. Exit status 0 when it saw every write.
+kafka-demo: product
+	scripts/kafka-demo.sh $(BUILD)
 
 # make install PREFIX=DIR: lib/, bin/, share/java/, share/maven-repo/ and the
 # Kafka Connect plugin folder share/kafka/plugins/vrxchdet-kafka-connect/ under DIR.

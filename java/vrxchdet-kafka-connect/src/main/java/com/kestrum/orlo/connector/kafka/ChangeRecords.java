@@ -139,8 +139,9 @@ final class ChangeRecords {
             records.add(new SourceRecord(partition, last && !tombstone ? after : before, topic, null, KEY_SCHEMA, key,
                 VALUE_SCHEMA, value, null, headers(batch)));
             if (tombstone) {
+                // No value schema: a converter writes a null value of a schema as a value (JSON "null"), not a tombstone.
                 records.add(new SourceRecord(partition, last ? after : before, topic, null, KEY_SCHEMA, key,
-                    VALUE_SCHEMA, null, null, headers(batch)));
+                    null, null, null, headers(batch)));
             }
         }
         return records;
@@ -152,8 +153,9 @@ final class ChangeRecords {
      */
     private SourceRecord emptyListing(ChangeBatch batch) {
         Struct key = new Struct(KEY_SCHEMA).put("server", server).put("database", database).put("universal_id", "");
+        // No value schema, as for a tombstone: with one, a converter writes a value (JSON "null").
         return new SourceRecord(partition, SourceOffsets.offset(batch.until()), topic, null, KEY_SCHEMA, key,
-            VALUE_SCHEMA, null, null, headers(batch));
+            null, null, null, headers(batch));
     }
 
     /**
