@@ -38,8 +38,10 @@ final class SourceOffsets {
      * @return the partition map
      */
     static Map<String, String> partition(String server, String database) {
-        // A worker finds the offset of a partition by the bytes its converter makes of the map, so every JVM
-        // must iterate it in the same order: that of Map.of changes from one JVM to the next.
+        // Connect keeps an offset under its partition's bytes as the key converter writes them, which follow the
+        // map's order; the worker reads partitions back as HashMaps (server first), and so looks them up (GET
+        // offsets) and writes them (PATCH offsets) in that order. Map.of's order changes from JVM to JVM: a
+        // task's offsets would then be missed by the REST API, by a PATCH, and by the task itself after a restart.
         Map<String, String> partition = new LinkedHashMap<>();
         partition.put(SERVER, server);
         partition.put(DATABASE, database);
@@ -53,10 +55,7 @@ final class SourceOffsets {
      * @return the offset map
      */
     static Map<String, Object> offset(String endText) {
-        Map<String, Object> offset = new LinkedHashMap<>();
-        offset.put(FORMAT, FORMAT_VERSION);
-        offset.put(END, endText == null ? "" : endText);
-        return Collections.unmodifiableMap(offset);
+        return Map.of(FORMAT, FORMAT_VERSION, END, endText == null ? "" : endText);
     }
 
     /**
