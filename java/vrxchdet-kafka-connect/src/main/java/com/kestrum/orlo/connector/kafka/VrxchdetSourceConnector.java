@@ -167,7 +167,8 @@ public final class VrxchdetSourceConnector extends SourceConnector {
     }
 
     /**
-     * Accepts offsets of this connector's form only: a partition {@code {"server", "database"}} and an
+     * Accepts offsets of this connector's form only: a partition {@code {"server", "database"}}, its keys in
+     * that order, and an
      * offset {@code {"format": 1, "end": "YYYY-MM-DD HH:MM:SS.mmm"}} (an empty end starts the database as
      * configured), or null to remove it.
      *
@@ -184,6 +185,13 @@ public final class VrxchdetSourceConnector extends SourceConnector {
                 || !(partition.get(SourceOffsets.DATABASE) instanceof String)) {
                 throw new ConnectException("Not a partition of this connector: " + partition + "; it is {\""
                     + SourceOffsets.SERVER + "\": SERVER, \"" + SourceOffsets.DATABASE + "\": DATABASE}");
+            }
+            if (!SourceOffsets.SERVER.equals(partition.keySet().iterator().next())) {
+                // The worker keeps an offset under its partition's bytes, which follow the keys' order: a partition
+                // written database first would be kept apart from the task's, which would never read it.
+                throw new ConnectException("The partition " + partition + " names its keys in another order than the "
+                    + "task's; write them in this order: {\"" + SourceOffsets.SERVER + "\": SERVER, \""
+                    + SourceOffsets.DATABASE + "\": DATABASE}");
             }
             SourceOffsets.endText(partition, entry.getValue());
         }

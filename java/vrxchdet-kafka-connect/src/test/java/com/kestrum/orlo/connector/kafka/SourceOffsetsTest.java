@@ -7,6 +7,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import java.nio.charset.StandardCharsets;
 import java.util.HashMap;
+import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
 import org.apache.kafka.connect.errors.ConnectException;
@@ -98,6 +99,12 @@ class SourceOffsetsTest {
                 () -> connector.alterOffsets(Map.of(), Map.of(Map.of("database", "orders.tdb"), Map.of("format", 1, "end", END))));
             assertThrows(ConnectException.class,
                 () -> connector.alterOffsets(Map.of(), Map.of(PARTITION, Map.of("format", 1, "end", "yesterday"))));
+            Map<String, Object> databaseFirst = new LinkedHashMap<>();
+            databaseFirst.put("database", "orders.tdb");
+            databaseFirst.put("server", "");
+            ConnectException reordered = assertThrows(ConnectException.class,
+                () -> connector.alterOffsets(Map.of(), Map.of(databaseFirst, Map.of("format", 1, "end", END))));
+            assertTrue(reordered.getMessage().contains("in this order"), reordered.getMessage());
         }
     }
 }
