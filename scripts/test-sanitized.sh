@@ -16,7 +16,9 @@ ctest --preset asan -E '^(java_|readme_|maven_)'
 # sanitizer, so its runtime is loaded first into every JVM (Maven's and the
 # tests'). The run paths checked are those of what is shipped, which the
 # sanitized build is not (its libraries name the sanitizer's folder): build/
-# checks them.
+# checks them. The Kafka cluster tests are left to build/: their brokers and
+# workers never load the natives, and the Connect task's own tests already
+# run its feed children on the sanitized ones.
 ASAN_OPTIONS=handle_segv=0:allow_user_segv_handler=1:detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   LD_PRELOAD="$(clang++-14 -print-file-name=libclang_rt.asan-x86_64.so)" \
-  mvn -f java/pom.xml -Dvrxchdet.build="$PWD/build-asan" verify
+  mvn -f java/pom.xml -Dvrxchdet.build="$PWD/build-asan" -pl '!vrxchdet-kafka-it' verify

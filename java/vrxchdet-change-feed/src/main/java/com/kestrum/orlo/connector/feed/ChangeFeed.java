@@ -134,7 +134,8 @@ import javax.management.StandardMBean;
  * The feed logs through {@link System.Logger} under this class's name: open and close at INFO; each retry
  * (status and pause), each full listing, each refused checkpoint and each position moved back at WARNING;
  * commits at DEBUG; nothing per change. While open, the feed's figures ({@link #stats()}) are a JMX MBean
- * named {@code com.kestrum.orlo.connector.feed:type=ChangeFeed,database=NAME} ({@link ChangeFeedMXBean}).
+ * named {@code com.kestrum.orlo.connector.feed:type=ChangeFeed,database=NAME} ({@link ChangeFeedMXBean}),
+ * or as {@link ChangeFeedOptions#withMBeanName} says, or none after {@link ChangeFeedOptions#withoutMBean()}.
  */
 public final class ChangeFeed implements ChangeSource {
     private static final System.Logger LOG = System.getLogger(ChangeFeed.class.getName());
@@ -460,7 +461,9 @@ public final class ChangeFeed implements ChangeSource {
             }
             feed = new ChangeFeed(calls, callLock, server, database, password, checkpoint, committed, options);
             if (!calls.isolated()) {
-                openFeed = feed;
+                synchronized (NATIVE_CALLS) {  // the lock held already: callLock is NATIVE_CALLS in process
+                    openFeed = feed;
+                }
             }
         }
         feed.register();
@@ -836,7 +839,7 @@ public final class ChangeFeed implements ChangeSource {
             calls.abort();
             password.clear();
         } else {
-            synchronized (callLock) {
+            synchronized (NATIVE_CALLS) {  // callLock, in process
                 calls.close();
                 openFeed = null;
                 password.clear();
@@ -958,7 +961,16 @@ public final class ChangeFeed implements ChangeSource {
     }
 
     private void register() {
+        if (!options.registersMBean()) {
+            return;
+        }
         try {
+            if (options.mbeanName() != null) {
+                ManagementFactory.getPlatformMBeanServer().registerMBean(
+                    new StandardMBean(metrics, ChangeFeedMXBean.class, true), options.mbeanName());
+                mbeanName = options.mbeanName();
+                return;
+            }
             String value = database.matches("[\\w .@/-]*") ? database : ObjectName.quote(database);
             String base = "com.kestrum.orlo.connector.feed:type=ChangeFeed,database=" + value;
             // Isolated feeds on databases of the same name in different stores: instance=2, 3, ...

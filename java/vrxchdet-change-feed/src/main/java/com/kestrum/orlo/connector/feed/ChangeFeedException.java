@@ -32,9 +32,30 @@ public final class ChangeFeedException extends Exception {
      * the child wrote on its standard error.
      */
     public static final int CHILD_PROCESS_FAILED = 0x4005;
+    /**
+     * The local store's status for a configuration file (tesra.ini) it cannot read; the message names the
+     * file.
+     */
+    public static final int CONFIGURATION_UNREADABLE = 0x0102;
+    /** The local store's status for a configuration value out of its range ({@code LockTimeout}). */
+    public static final int CONFIGURATION_INVALID = 0x0109;
+    /** The local store's status for an ID file (the configuration's {@code KeyFilename}) that is missing. */
+    public static final int ID_FILE_MISSING = 0x0110;
+    /** The local store's status for an ID file that cannot be read, is of the wrong format or inconsistent. */
+    public static final int ID_FILE_DAMAGED = 0x0111;
+    /** The local store's status for a password that does not open the ID file. */
+    public static final int WRONG_PASSWORD = 0x0112;
+    /** The local store's status for a user who is not on the database's access list. */
+    public static final int ACCESS_DENIED = 0x0114;
+    /** The local store's status for an ID file written by an older version of its admin command. */
+    public static final int ID_FILE_OLD_FORMAT = 0x0115;
+    /** The local store's status for a server its configuration does not name. */
+    public static final int UNKNOWN_SERVER = 0x0122;
+    /** The local store's status for a configuration without the folder of its databases. */
+    public static final int NO_DATA_DIRECTORY = 0x0123;
+    /** The local store's status for a database that does not exist. */
+    public static final int NO_SUCH_DATABASE = 0x0124;
     private static final long serialVersionUID = 1L;
-    // The local store's status for a configuration file it cannot read.
-    private static final int CONFIGURATION_UNREADABLE = 0x0102;
     // The shape of every store failure the native library reports.
     private static final Pattern NATIVE_STATUS = Pattern.compile("^Native call \\S+ failed with error: code (\\d+),");
 

@@ -6,6 +6,8 @@ import java.time.ZoneOffset;
 import java.util.Objects;
 import java.util.Set;
 
+import javax.management.ObjectName;
+
 /**
  * How a {@link ChangeFeed} reads the store's failures, how long a poll may take and how often it asks the
  * store, how often empty batches are written to the checkpoint, where a feed without a checkpoint starts,
@@ -63,6 +65,8 @@ public final class ChangeFeedOptions {
     private final Start start;
     private final String startEndText;
     private final Isolation isolation;
+    private final boolean registerMBean;
+    private final ObjectName mbeanName;
 
     private ChangeFeedOptions(Draft draft) {
         this.resyncStatuses = Set.copyOf(draft.resyncStatuses);
@@ -87,6 +91,8 @@ public final class ChangeFeedOptions {
         this.start = Objects.requireNonNull(draft.start, "start");
         this.startEndText = draft.startEndText;
         this.isolation = Objects.requireNonNull(draft.isolation, "isolation");
+        this.registerMBean = draft.registerMBean;
+        this.mbeanName = draft.mbeanName;
     }
 
     private static Duration positive(Duration value, String what) {
@@ -121,6 +127,8 @@ public final class ChangeFeedOptions {
         Start start = Start.BEGINNING;
         String startEndText;
         Isolation isolation = Isolation.inProcess();
+        boolean registerMBean = true;
+        ObjectName mbeanName;
 
         Draft() {
         }
@@ -138,6 +146,8 @@ public final class ChangeFeedOptions {
             start = from.start;
             startEndText = from.startEndText;
             isolation = from.isolation;
+            registerMBean = from.registerMBean;
+            mbeanName = from.mbeanName;
         }
     }
 
@@ -303,6 +313,60 @@ public final class ChangeFeedOptions {
     }
 
     /**
+     * These options with the feed's MBean registered under the given name instead of
+     * {@code com.kestrum.orlo.connector.feed:type=ChangeFeed,database=NAME}: for a host that runs feeds
+     * on databases of the same name for several owners (connectors, tenants) and names each after its
+     * owner. A name already taken is logged as a warning and the feed opens without its MBean.
+     *
+     * @param name the MBean's name; not a pattern
+     * @return the new options
+     * @throws IllegalArgumentException when the name is a pattern
+     */
+    public ChangeFeedOptions withMBeanName(ObjectName name) {
+        Objects.requireNonNull(name, "name");
+        if (name.isPattern()) {
+            throw new IllegalArgumentException("An MBean's name is not a pattern: " + name);
+        }
+        return with(draft -> {
+            draft.registerMBean = true;
+            draft.mbeanName = name;
+        });
+    }
+
+    /**
+     * These options with the feed registering no MBean: for a host that publishes the feed's
+     * {@link ChangeFeed#stats()} under names of its own.
+     *
+     * @return the new options
+     */
+    public ChangeFeedOptions withoutMBean() {
+        return with(draft -> {
+            draft.registerMBean = false;
+            draft.mbeanName = null;
+        });
+    }
+
+    /**
+     * Whether an open feed registers its MBean.
+     *
+     * @return true by default; false after {@link #withoutMBean()}
+     */
+    public boolean registersMBean() {
+        return registerMBean;
+    }
+
+    /**
+     * The name the feed's MBean is registered under, when not the default one.
+     *
+     * @return the name given to {@link #withMBeanName}, or null for
+     *         {@code com.kestrum.orlo.connector.feed:type=ChangeFeed,database=NAME} (or none, see
+     *         {@link #registersMBean()})
+     */
+    public ObjectName mbeanName() {
+        return mbeanName;
+    }
+
+    /**
      * Where the store calls are made: in this JVM, or in a child process of the feed's own.
      *
      * @return the isolation; {@link Isolation#inProcess()} by default
@@ -445,13 +509,15 @@ public final class ChangeFeedOptions {
                && maxBackoff.equals(that.maxBackoff) && pollTimeout.equals(that.pollTimeout)
                && pollInterval.equals(that.pollInterval) && emptyCommitInterval.equals(that.emptyCommitInterval)
                && storeZone.equals(that.storeZone) && start == that.start
-               && Objects.equals(startEndText, that.startEndText) && isolation.equals(that.isolation);
+               && Objects.equals(startEndText, that.startEndText) && isolation.equals(that.isolation)
+               && registerMBean == that.registerMBean && Objects.equals(mbeanName, that.mbeanName);
     }
 
     @Override
     public int hashCode() {
         return Objects.hash(resyncStatuses, transientStatuses, retries, firstBackoff, maxBackoff, pollTimeout,
-                            pollInterval, emptyCommitInterval, storeZone, start, startEndText, isolation);
+                            pollInterval, emptyCommitInterval, storeZone, start, startEndText, isolation,
+                            registerMBean, mbeanName);
     }
 
     @Override
@@ -461,6 +527,7 @@ public final class ChangeFeedOptions {
                + ", pollTimeout=" + pollTimeout + ", pollInterval=" + pollInterval + ", emptyCommitInterval="
                + emptyCommitInterval + ", storeZone=" + storeZone + ", start=" + start
                + (startEndText == null ? "" : " " + startEndText)
-               + (isolation.isChildProcess() ? ", isolation=" + isolation : "") + "]";
+               + (isolation.isChildProcess() ? ", isolation=" + isolation : "")
+               + (!registerMBean ? ", no MBean" : mbeanName != null ? ", MBean " + mbeanName : "") + "]";
     }
 }

@@ -50,6 +50,8 @@ final class ChildProcessCalls implements StoreCalls {
     private static final int TAIL_BYTES = 8192;
     private static final int TAIL_LINES = 12;
     private static final long CLOSE_GRACE_MILLIS = 50;
+    // How long a stop waits for a killed child to be gone.
+    private static final long KILL_WAIT_MILLIS = 2000;
     // Ends the children whose calls outlast their deadlines.
     private static final ScheduledThreadPoolExecutor WATCHDOG = watchdog();
 
@@ -390,24 +392,36 @@ final class ChildProcessCalls implements StoreCalls {
             return new ChangeFeedException(message, broken, ChangeFeedException.CHILD_PROCESS_FAILED, true, database);
         }
 
-        /** Sends a close when no call is in flight, waits up to the grace for the end, then kills the child. */
+        /**
+         * Sends a close when no call is in flight, waits up to the grace for the end, then kills the child
+         * and waits (at most {@link #KILL_WAIT_MILLIS}) until it is gone, so that no child outlives its feed.
+         */
         void stop(long graceMillis) {
             try {
                 // A call in flight is not waited for: the child is killed at once.
                 if (calling.tryLock()) {
+                    boolean sent = false;
                     try {
                         new ChildProtocol.Frame(ChildProtocol.CLOSE).sendTo(requests);
+                        sent = true;
+                    } catch (IOException alreadyGone) {
+                        // Nothing to close.
                     } finally {
                         calling.unlock();
                     }
-                    process.waitFor(graceMillis, TimeUnit.MILLISECONDS);
+                    if (sent) {
+                        process.waitFor(graceMillis, TimeUnit.MILLISECONDS);
+                    }
                 }
-            } catch (IOException alreadyGone) {
-                // Nothing to close.
+                process.destroyForcibly();
+                if (!process.waitFor(KILL_WAIT_MILLIS, TimeUnit.MILLISECONDS)) {
+                    LOG.log(System.Logger.Level.WARNING, "The child process " + process.pid() + " of " + database
+                            + " was killed and has not ended after " + KILL_WAIT_MILLIS + " ms");
+                }
             } catch (InterruptedException interrupted) {
+                process.destroyForcibly();
                 Thread.currentThread().interrupt();
             }
-            process.destroyForcibly();
         }
 
         /** Reads the child's standard error to its end, keeping a tail and passing whole lines on. */

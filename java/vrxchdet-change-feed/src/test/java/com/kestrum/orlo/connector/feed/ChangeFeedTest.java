@@ -670,6 +670,25 @@ class ChangeFeedTest {
             assertEquals(2, eager.writes);
         }
         assertFalse(beans.isRegistered(name));
+
+        // A name of the caller's, or none: for feeds on databases of the same name for several owners.
+        ObjectName own = new ObjectName("tenant.north:type=ChangeFeed,database=" + DATABASE);
+        try (ChangeFeed feed = sample().checkpoint(new FailingCheckpoint())
+                 .options(ChangeFeedOptions.defaults().withMBeanName(own)).open()) {
+            feed.poll();
+            assertEquals(1L, beans.getAttribute(own, "NumberOfPolls"));
+            assertFalse(beans.isRegistered(name), "under the given name alone");
+        }
+        assertFalse(beans.isRegistered(own));
+        ChangeFeedOptions without = ChangeFeedOptions.defaults().withMBeanName(own).withoutMBean();
+        assertFalse(without.registersMBean());
+        try (ChangeFeed feed = sample().checkpoint(new FailingCheckpoint()).options(without).open()) {
+            assertEquals(Set.of(), beans.queryNames(new ObjectName("com.kestrum.orlo.connector.feed:*"), null));
+            assertFalse(beans.isRegistered(own));
+            assertTrue(feed.stats().open());
+        }
+        assertThrows(IllegalArgumentException.class,
+                     () -> ChangeFeedOptions.defaults().withMBeanName(new ObjectName("tenant.north:*")));
     }
 
     @Test

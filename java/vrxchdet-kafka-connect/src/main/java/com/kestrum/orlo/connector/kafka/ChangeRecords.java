@@ -70,7 +70,7 @@ final class ChangeRecords {
     private final Map<String, String> partition;
 
     /**
-     * The records of one database.
+     * The records of one database, on the topic of the default format.
      *
      * @param server      the server, empty for the local store
      * @param database    the database's file name
@@ -78,9 +78,22 @@ final class ChangeRecords {
      * @param tombstones  whether a deletion is followed by a tombstone
      */
     ChangeRecords(String server, String database, String topicPrefix, boolean tombstones) {
+        this(server, database, TopicNames.forDatabase(topicPrefix, database), topicPrefix, tombstones);
+    }
+
+    /**
+     * The records of one database.
+     *
+     * @param server      the server, empty for the local store
+     * @param database    the database's file name
+     * @param topic       the database's topic
+     * @param topicPrefix the configured topic prefix, for the heartbeats' topic
+     * @param tombstones  whether a deletion is followed by a tombstone
+     */
+    ChangeRecords(String server, String database, String topic, String topicPrefix, boolean tombstones) {
         this.server = server;
         this.database = database;
-        this.topic = TopicNames.forDatabase(topicPrefix, database);
+        this.topic = topic;
         this.heartbeatTopic = TopicNames.heartbeats(topicPrefix);
         this.tombstones = tombstones;
         this.partition = SourceOffsets.partition(server, database);
@@ -140,8 +153,9 @@ final class ChangeRecords {
      */
     private SourceRecord emptyListing(ChangeBatch batch) {
         Struct key = new Struct(KEY_SCHEMA).put("server", server).put("database", database).put("universal_id", "");
+        // No value schema, as for a tombstone: with one, a converter writes a value (JSON "null").
         return new SourceRecord(partition, SourceOffsets.offset(batch.until()), topic, null, KEY_SCHEMA, key,
-            VALUE_SCHEMA, null, null, headers(batch));
+            null, null, null, headers(batch));
     }
 
     /**

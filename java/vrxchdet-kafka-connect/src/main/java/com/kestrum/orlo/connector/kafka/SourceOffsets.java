@@ -1,5 +1,7 @@
 package com.kestrum.orlo.connector.kafka;
 
+import java.util.Collections;
+import java.util.LinkedHashMap;
 import java.util.Map;
 import java.util.regex.Pattern;
 import org.apache.kafka.connect.errors.ConnectException;
@@ -36,7 +38,14 @@ final class SourceOffsets {
      * @return the partition map
      */
     static Map<String, String> partition(String server, String database) {
-        return Map.of(SERVER, server, DATABASE, database);
+        // Connect keeps an offset under its partition's bytes as the key converter writes them, which follow the
+        // map's order; the worker reads partitions back as HashMaps (server first), and so looks them up (GET
+        // offsets) and writes them (PATCH offsets) in that order. Map.of's order changes from JVM to JVM: a
+        // task's offsets would then be missed by the REST API, by a PATCH, and by the task itself after a restart.
+        Map<String, String> partition = new LinkedHashMap<>();
+        partition.put(SERVER, server);
+        partition.put(DATABASE, database);
+        return Collections.unmodifiableMap(partition);
     }
 
     /**

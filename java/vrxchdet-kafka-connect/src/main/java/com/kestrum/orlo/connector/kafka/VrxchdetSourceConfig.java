@@ -31,6 +31,12 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
     public static final String PASSWORD = "password";
     /** The first part of every topic name. */
     public static final String TOPIC_PREFIX = "topic.prefix";
+    /** How a database's topic is named, from {@code ${prefix}} and {@code ${database}}. */
+    public static final String TOPIC_NAME_FORMAT = "topic.name.format";
+    /** How long a database's polls may keep failing with transient failures before its task fails. */
+    public static final String STORE_RETRY_TIMEOUT_MS = "store.retry.timeout.ms";
+    /** The connector's name, which Connect sets in every connector's and task's configuration. */
+    public static final String NAME = "name";
     /** The pause between two store polls of a database that had no changes. */
     public static final String POLL_INTERVAL_MS = "poll.interval.ms";
     /** Where a database without an offset starts: {@code beginning} or {@code now}. */
@@ -41,6 +47,8 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
     public static final String HEARTBEAT_INTERVAL_MS = "heartbeat.interval.ms";
     /** The databases of one task, set by the connector in each task's configuration. */
     public static final String TASK_DATABASES = "task.databases";
+    /** The number of a task among its connector's, set by the connector in each task's configuration. */
+    public static final String TASK_ID = "task.id";
 
     /** {@link #START}: list every record of a database that has no offset yet. */
     public static final String START_BEGINNING = "beginning";
@@ -86,9 +94,17 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
                 + "the connector's configuration.",
                 STORE_GROUP, ++store, Width.MEDIUM, "Password")
             .define(TOPIC_PREFIX, ConfigDef.Type.STRING, ConfigDef.NO_DEFAULT_VALUE, new TopicPrefix(), Importance.HIGH,
-                "The first part of every topic name: the changes of a database go to PREFIX.DATABASE, each "
-                + "character a topic name cannot hold replaced by '_'.",
+                "The first part of every topic name: the changes of a database go to PREFIX.DATABASE (see "
+                + "topic.name.format), its heartbeats to __vrxchdet-heartbeat.PREFIX.",
                 RECORDS_GROUP, ++records, Width.MEDIUM, "Topic prefix")
+            .define(TOPIC_NAME_FORMAT, ConfigDef.Type.STRING, TopicNames.DEFAULT_FORMAT, new TopicNameFormat(),
+                Importance.MEDIUM,
+                "The name of a database's topic: ${prefix} stands for topic.prefix and ${database} for the "
+                + "database's file name, each character a topic name cannot hold replaced by '_'; the rest is "
+                + "taken as it is. A name longer than Kafka allows is cut and ends with a digest of the database's "
+                + "name. No two databases may share a topic, so with several databases the format holds "
+                + "${database}.",
+                RECORDS_GROUP, ++records, Width.MEDIUM, "Topic name format")
             .define(TOMBSTONES_ON_DELETE, ConfigDef.Type.BOOLEAN, true, Importance.MEDIUM,
                 "Whether the record of a deletion is followed by a tombstone (the same key, a null value), so that "
                 + "log compaction can remove the key.",
@@ -108,7 +124,16 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
                 + "__vrxchdet-heartbeat.PREFIX, which moves its offset so that a restart does not read a long "
                 + "quiet stretch again; 0 writes none.",
                 POLLING_GROUP, ++polling, Width.SHORT, "Heartbeat interval (ms)")
-            .defineInternal(TASK_DATABASES, ConfigDef.Type.LIST, "", Importance.LOW);
+            .define(STORE_RETRY_TIMEOUT_MS, ConfigDef.Type.LONG, 300_000L, ConfigDef.Range.between(0L, 86_400_000L),
+                Importance.MEDIUM,
+                "How long, in milliseconds, the polls of a database may keep failing with a transient failure (a "
+                + "database locked or being written, a child process that ended) before the task fails with the "
+                + "store's status and message. Meanwhile the database is tried again after pauses that double from "
+                + "poll.interval.ms up to 30 s, and the task's other databases go on being polled. A failure that "
+                + "is not transient fails the task at once; 0 fails it at the first failure of any kind.",
+                POLLING_GROUP, ++polling, Width.SHORT, "Store retry timeout (ms)")
+            .defineInternal(TASK_DATABASES, ConfigDef.Type.LIST, "", Importance.LOW)
+            .defineInternal(TASK_ID, ConfigDef.Type.INT, 0, Importance.LOW);
     }
 
     /**
@@ -167,6 +192,52 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
     }
 
     /**
+     * The topic name format.
+     *
+     * @return the format, with {@code ${prefix}} and {@code ${database}}
+     */
+    public String topicNameFormat() {
+        return getString(TOPIC_NAME_FORMAT);
+    }
+
+    /**
+     * The topic of a database's changes.
+     *
+     * @param database the database
+     * @return the topic, as {@link #topicNameFormat()} names it
+     */
+    public String topicOf(String database) {
+        return TopicNames.forDatabase(topicNameFormat(), topicPrefix(), database);
+    }
+
+    /**
+     * How long a database's polls may keep failing with transient failures.
+     *
+     * @return milliseconds
+     */
+    public long storeRetryTimeoutMs() {
+        return getLong(STORE_RETRY_TIMEOUT_MS);
+    }
+
+    /**
+     * The connector's name, for the names of the task's metrics.
+     *
+     * @return the {@code name} Connect set, or {@code unnamed} when there is none
+     */
+    public String connectorName() {
+        return originals().get(NAME) instanceof String name && !name.isEmpty() ? name : "unnamed";
+    }
+
+    /**
+     * The task's number.
+     *
+     * @return the number the connector gave the task, 0 when none
+     */
+    public int taskId() {
+        return getInt(TASK_ID);
+    }
+
+    /**
      * The poll interval.
      *
      * @return milliseconds
@@ -208,21 +279,27 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
      *
      * @param topicPrefix the topic prefix, or null when it is itself malformed (names are then compared
      *                    as they are)
+     * @param format      the topic name format, or null when it is itself malformed
      * @param databases   the databases
      * @return the problem, or null when there is none
      */
-    static String databasesProblem(String topicPrefix, List<String> databases) {
+    static String databasesProblem(String topicPrefix, String format, List<String> databases) {
         Set<String> seen = new HashSet<>();
         Map<String, String> byTopic = new HashMap<>();
         for (String database : databases) {
             if (!seen.add(database)) {
                 return "The database '" + database + "' is listed twice";
             }
-            if (topicPrefix != null) {
-                String topic = TopicNames.forDatabase(topicPrefix, database);
+            if (topicPrefix != null && format != null) {
+                String topic = TopicNames.forDatabase(format, topicPrefix, database);
                 String other = byTopic.putIfAbsent(topic, database);
                 if (other != null) {
-                    return "The databases '" + other + "' and '" + database + "' would share the topic " + topic;
+                    return "The databases '" + other + "' and '" + database + "' would share the topic " + topic
+                        + (format.contains(TopicNames.DATABASE) ? "" : " (" + TOPIC_NAME_FORMAT + " has no "
+                        + TopicNames.DATABASE + ")");
+                }
+                if (topic.equals(TopicNames.heartbeats(topicPrefix))) {
+                    return "The database '" + database + "' would share the topic " + topic + " with the heartbeats";
                 }
             }
         }
@@ -262,7 +339,7 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
                     throw new ConfigException(name, value, "A database's name is not empty and holds no control characters");
                 }
             }
-            String problem = databasesProblem(null, databases);
+            String problem = databasesProblem(null, null, databases);
             if (problem != null) {
                 throw new ConfigException(name, value, problem);
             }
@@ -299,6 +376,22 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
         @Override
         public String toString() {
             return "empty, or a readable file on every worker";
+        }
+    }
+
+    /** A topic name format: legal characters around known placeholders. */
+    private static final class TopicNameFormat implements ConfigDef.Validator {
+        @Override
+        public void ensureValid(String name, Object value) {
+            String problem = TopicNames.formatProblem((String) value);
+            if (problem != null) {
+                throw new ConfigException(name, value, problem);
+            }
+        }
+
+        @Override
+        public String toString() {
+            return "the characters a-z, A-Z, 0-9, '.', '_' and '-' around ${prefix} and ${database}";
         }
     }
 

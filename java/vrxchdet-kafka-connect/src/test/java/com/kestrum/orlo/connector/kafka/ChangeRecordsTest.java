@@ -97,6 +97,7 @@ class ChangeRecordsTest {
         assertEquals(1, emptied.size(), "a resync listing nothing still tells the sink to empty its view");
         assertEquals("", key(emptied.get(0)).getString("universal_id"));
         assertNull(emptied.get(0).value());
+        assertNull(emptied.get(0).valueSchema(), "no value schema, or converters write a value");
         assertEquals(true, emptied.get(0).headers().lastWithName(ChangeRecords.RESYNC_HEADER).value());
         assertEquals(UNTIL, emptied.get(0).sourceOffset().get("end"));
     }

@@ -5,9 +5,13 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import java.nio.charset.StandardCharsets;
 import java.util.HashMap;
+import java.util.LinkedHashMap;
+import java.util.List;
 import java.util.Map;
 import org.apache.kafka.connect.errors.ConnectException;
+import org.apache.kafka.connect.json.JsonConverter;
 import org.junit.jupiter.api.Nested;
 import org.junit.jupiter.api.Test;
 
@@ -28,6 +32,22 @@ class SourceOffsetsTest {
         assertEquals(END, SourceOffsets.endText(PARTITION, offset(1L, END)));
         assertNull(SourceOffsets.endText(PARTITION, SourceOffsets.offset(null)));
         assertNull(SourceOffsets.endText(PARTITION, null));
+    }
+
+    /**
+     * The worker stores an offset under the bytes of {@code [connector, partition]} and reads partitions back as
+     * HashMaps: the bytes of a partition read back must be those it was written with, in every JVM, or the
+     * REST API, a PATCH and a restarted task miss the offset.
+     */
+    @Test
+    void aPartitionReadBackByTheWorkerIsTheSameKey() {
+        JsonConverter converter = new JsonConverter();
+        converter.configure(Map.of("schemas.enable", "false"), true);
+        byte[] written = converter.fromConnectData("connect-offsets", null, List.of("orders", PARTITION));
+        Object readBack = converter.toConnectData("connect-offsets", written).value();
+        assertEquals(new String(written, StandardCharsets.UTF_8),
+                     new String(converter.fromConnectData("connect-offsets", null, readBack), StandardCharsets.UTF_8));
+        assertEquals("[\"orders\",{\"server\":\"\",\"database\":\"orders.tdb\"}]", new String(written, StandardCharsets.UTF_8));
     }
 
     @Nested
@@ -79,6 +99,12 @@ class SourceOffsetsTest {
                 () -> connector.alterOffsets(Map.of(), Map.of(Map.of("database", "orders.tdb"), Map.of("format", 1, "end", END))));
             assertThrows(ConnectException.class,
                 () -> connector.alterOffsets(Map.of(), Map.of(PARTITION, Map.of("format", 1, "end", "yesterday"))));
+            Map<String, Object> databaseFirst = new LinkedHashMap<>();
+            databaseFirst.put("database", "orders.tdb");
+            databaseFirst.put("server", "");
+            ConnectException reordered = assertThrows(ConnectException.class,
+                () -> connector.alterOffsets(Map.of(), Map.of(databaseFirst, Map.of("format", 1, "end", END))));
+            assertTrue(reordered.getMessage().contains("in this order"), reordered.getMessage());
         }
     }
 }

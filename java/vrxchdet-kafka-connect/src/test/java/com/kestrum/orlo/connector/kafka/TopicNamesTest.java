@@ -30,6 +30,24 @@ class TopicNamesTest {
     }
 
     @Test
+    void formatsPlaceTheDatabaseAndThePrefixAndKeepTheirOwnText() {
+        assertEquals("cdc.shop-orders.tdb.v1", TopicNames.forDatabase("cdc.${prefix}-${database}.v1", "shop", "orders.tdb"));
+        assertEquals("orders_2026.tdb", TopicNames.forDatabase("${database}", "shop", "orders 2026.tdb"));
+        assertEquals(TopicNames.forDatabase("shop", "a.tdb"), TopicNames.forDatabase(TopicNames.DEFAULT_FORMAT, "shop", "a.tdb"));
+        String cut = TopicNames.forDatabase("${database}.x", "shop", "d".repeat(300));
+        assertEquals(TopicNames.MAX_LENGTH, cut.length());
+        assertTrue(cut.matches("d+_[0-9a-f]{16}"), cut);
+
+        assertNull(TopicNames.formatProblem("cdc.${prefix}-${database}.v1"));
+        assertNull(TopicNames.formatProblem("all-changes"));
+        assertNull(TopicNames.formatProblem("f".repeat(TopicNames.MAX_PREFIX_LENGTH) + "${database}"));
+        assertNotNull(TopicNames.formatProblem("f".repeat(TopicNames.MAX_PREFIX_LENGTH + 1) + "${database}"));
+        for (String wrong : new String[] {"", "${prefix}:${database}", "${Database}", "${prefix}$", "$${database}", ".", ".."}) {
+            assertNotNull(TopicNames.formatProblem(wrong), wrong);
+        }
+    }
+
+    @Test
     void prefixes() {
         assertNull(TopicNames.prefixProblem("shop-1.eu_west"));
         assertNull(TopicNames.prefixProblem("p".repeat(TopicNames.MAX_PREFIX_LENGTH)));

@@ -36,7 +36,7 @@ class VrxchdetSourceConfigTest {
 
     /** The error messages of each key that has any. */
     private static Map<String, List<String>> errors(Map<String, String> props) {
-        return new VrxchdetSourceConnector().validate(props).configValues().stream()
+        return new VrxchdetSourceConnector(false).validate(props).configValues().stream()
             .filter(value -> !value.errorMessages().isEmpty())
             .collect(Collectors.toMap(ConfigValue::name, ConfigValue::errorMessages));
     }
@@ -51,7 +51,11 @@ class VrxchdetSourceConfigTest {
         assertTrue(config.startFromBeginning());
         assertEquals(1000L, config.pollIntervalMs());
         assertEquals(60_000L, config.heartbeatIntervalMs());
+        assertEquals(300_000L, config.storeRetryTimeoutMs());
         assertEquals(folder.resolve("tesra.ini"), config.tesraIni());
+        assertEquals("shop.orders.tdb", config.topicOf("orders.tdb"));
+        assertEquals("unnamed", config.connectorName());
+        assertEquals(0, config.taskId());
     }
 
     @Test
@@ -87,6 +91,11 @@ class VrxchdetSourceConfigTest {
             "heartbeat.interval.ms|-1",
             "tombstones.on.delete|maybe",
             "server|bad\u0001name",
+            "topic.name.format|''",
+            "topic.name.format|${prefix}/${database}",
+            "topic.name.format|${prefix}.${db}",
+            "topic.name.format|..",
+            "store.retry.timeout.ms|-1",
         })
         void aMalformedValue(String key, String value) throws IOException {
             Map<String, String> props = valid();
@@ -120,6 +129,18 @@ class VrxchdetSourceConfigTest {
             Map<String, List<String>> errors = errors(props);
             assertEquals(List.of("databases"), List.copyOf(errors.keySet()));
             assertTrue(errors.get("databases").get(0).contains("shop.sales_orders.tdb"), errors.toString());
+
+            props.put("databases", "orders.tdb,stock.tdb");
+            props.put("topic.name.format", "changes-${prefix}");
+            errors = errors(props);
+            assertEquals(List.of("topic.name.format"), List.copyOf(errors.keySet()), "the format names one topic for all");
+            assertTrue(errors.get("topic.name.format").get(0).contains("changes-shop"), errors.toString());
+
+            props.put("databases", "orders.tdb");
+            assertEquals(Map.of(), errors(props), "one database may have a topic of its own");
+            props.put("topic.name.format", "${database}");
+            props.put("databases", "__vrxchdet-heartbeat.shop");
+            assertEquals(List.of("databases"), List.copyOf(errors(props).keySet()), "no database on the heartbeats' topic");
         }
     }
 }

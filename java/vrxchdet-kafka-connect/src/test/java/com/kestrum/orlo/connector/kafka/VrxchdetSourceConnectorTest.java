@@ -34,8 +34,9 @@ class VrxchdetSourceConnectorTest {
         List<String> served = new ArrayList<>();
         int fewest = Integer.MAX_VALUE;
         int most = 0;
-        for (Map<String, String> config : configs) {
-            VrxchdetSourceConfig task = new VrxchdetSourceConfig(config);
+        for (int id = 0; id < configs.size(); ++id) {
+            VrxchdetSourceConfig task = new VrxchdetSourceConfig(configs.get(id));
+            assertEquals(id, task.taskId(), "each task its number, for the names of its metrics");
             assertFalse(task.taskDatabases().isEmpty());
             fewest = Math.min(fewest, task.taskDatabases().size());
             most = Math.max(most, task.taskDatabases().size());

@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.kestrum.orlo.connector.tests.IsolatedChildren;
 import com.kestrum.orlo.connector.tests.SampleStore;
 import java.io.IOException;
+import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -21,7 +22,12 @@ import java.util.Set;
 import java.util.concurrent.CompletableFuture;
 import java.util.concurrent.TimeUnit;
 import java.util.function.Predicate;
+import java.util.stream.Collectors;
 import java.util.stream.Stream;
+import javax.management.MBeanServer;
+import javax.management.ObjectName;
+import java.lang.management.ManagementFactory;
+import org.apache.kafka.common.config.ConfigValue;
 import org.apache.kafka.common.metrics.PluginMetrics;
 import org.apache.kafka.connect.data.Struct;
 import org.apache.kafka.connect.errors.ConnectException;
@@ -35,8 +41,9 @@ import org.junit.jupiter.api.Test;
 
 /**
  * A task on a real local store, its databases followed by feeds in child processes: the records of both
- * databases, a deletion and its tombstone, a restart from the offsets the records carried, and the
- * failures of its start. This JVM must never map the native library, and no child may outlive a test.
+ * databases, a deletion and its tombstone, a restart from the offsets the records carried, the failures
+ * of its start and of its polls, its MBeans and its stop; and the connector's check of a configuration
+ * against the store. This JVM must never map the native library, and no child may outlive a test.
  */
 class VrxchdetSourceTaskIT {
     private static final String PASSWORD = "task secret";
@@ -210,27 +217,52 @@ class VrxchdetSourceTaskIT {
         }
     }
 
-    @Test
-    void stopEndsAPausingPollAtOnce() throws Exception {
-        Map<String, String> props = props();
-        props.put("poll.interval.ms", "600000");
-        VrxchdetSourceTask task = start(props, Map.of());
-        task.poll(); // the listings
-        CompletableFuture<List<SourceRecord>> pausing = CompletableFuture.supplyAsync(() -> {
+    /** Calls stop() while a poll is in flight, and checks it returned at once, ended the poll and left no child. */
+    private static void stopsAtOnce(VrxchdetSourceTask task, CompletableFuture<List<SourceRecord>> polling, String what)
+            throws Exception {
+        long started = System.nanoTime();
+        task.stop();
+        long millis = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started);
+        List<ProcessHandle> alive = ProcessHandle.current().children().filter(ProcessHandle::isAlive).toList();
+        System.out.println("stop() during " + what + " took " + millis + " ms");
+        assertEquals(List.of(), alive, "no child outlives stop() during " + what);
+        assertTrue(millis < 1000, "stop() during " + what + " took " + millis + " ms; 100 ms are aimed at");
+        assertEquals(null, polling.get(10, TimeUnit.SECONDS), "waited 10 s for the poll to end after stop(), during " + what);
+    }
+
+    private static CompletableFuture<List<SourceRecord>> pollInBackground(VrxchdetSourceTask task) {
+        return CompletableFuture.supplyAsync(() -> {
             try {
                 return task.poll();
             } catch (InterruptedException interrupted) {
                 throw new IllegalStateException(interrupted);
             }
         });
+    }
+
+    @Test
+    void stopEndsAPollAtOnceWhetherItPausesOrWaitsForTheStore() throws Exception {
+        Map<String, String> props = props();
+        props.put("poll.interval.ms", "600000");
+        VrxchdetSourceTask task = start(props, Map.of());
+        task.poll(); // the listings
+        CompletableFuture<List<SourceRecord>> pausing = pollInBackground(task);
         Thread.sleep(300);
         assertFalse(pausing.isDone(), "a poll without changes pauses");
-        long started = System.nanoTime();
-        task.stop();
-        assertEquals(null, pausing.get(10, TimeUnit.SECONDS));
-        long millis = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - started);
-        System.out.println("stop() and the end of the pausing poll took " + millis + " ms");
-        assertTrue(millis < 2000, "stop took " + millis + " ms");
+        stopsAtOnce(task, pausing, "a pause");
+
+        // Children that do not answer: the poll waits in a store call, which stop() does not wait for.
+        VrxchdetSourceTask frozen = start(props(), Map.of());
+        List<ProcessHandle> children = ProcessHandle.current().children().filter(ProcessHandle::isAlive).toList();
+        assertEquals(2, children.size(), "a child per database: " + children);
+        for (ProcessHandle child : children) {
+            Process kill = new ProcessBuilder("kill", "-STOP", Long.toString(child.pid())).start();
+            assertTrue(kill.waitFor(10, TimeUnit.SECONDS) && kill.exitValue() == 0, "waited 10 s for kill -STOP");
+        }
+        CompletableFuture<List<SourceRecord>> waiting = pollInBackground(frozen);
+        Thread.sleep(500);
+        assertFalse(waiting.isDone(), "a poll waits for a child that does not answer");
+        stopsAtOnce(frozen, waiting, "a store call");
     }
 
     @Test
@@ -257,6 +289,121 @@ class VrxchdetSourceTaskIT {
             refusal.getMessage());
     }
 
+    /** The error messages of each key that has any, after validate() opened the databases. */
+    private static Map<String, List<String>> errors(Map<String, String> props) {
+        return new VrxchdetSourceConnector().validate(props).configValues().stream()
+            .filter(value -> !value.errorMessages().isEmpty())
+            .collect(Collectors.toMap(ConfigValue::name, ConfigValue::errorMessages));
+    }
+
+    @Test
+    void validateOpensEachDatabaseAndPutsEachFailureOnTheFieldAtFault() throws IOException {
+        assertEquals(Map.of(), errors(props()), "a store that opens every database");
+
+        Map<String, String> wrong = props();
+        wrong.put("password", "not the password");
+        Map<String, List<String>> errors = errors(wrong);
+        assertEquals(List.of("password"), List.copyOf(errors.keySet()), errors.toString());
+        assertTrue(errors.get("password").get(0).contains("0x0112"), errors.toString());
+
+        Map<String, String> missing = props();
+        missing.put("databases", "a.tdb,absent.tdb,b.tdb");
+        errors = errors(missing);
+        assertEquals(List.of("databases"), List.copyOf(errors.keySet()), errors.toString());
+        assertEquals(1, errors.get("databases").size(), "only the missing one: " + errors);
+        assertTrue(errors.get("databases").get(0).startsWith("The database absent.tdb does not exist (status 0x0124"),
+            errors.toString());
+
+        Path noIdFile = Files.writeString(base.resolve("no-id-file.ini"), "KeyFilename=" + base.resolve("absent.id")
+            + "\nDirectory=" + store.folder.resolve("data") + "\n");
+        Map<String, String> unreadable = props();
+        unreadable.put("tesra.ini", noIdFile.toString());
+        errors = errors(unreadable);
+        assertEquals(List.of("tesra.ini"), List.copyOf(errors.keySet()), errors.toString());
+        assertTrue(errors.get("tesra.ini").get(0).contains("0x0110"), errors.toString());
+    }
+
+    @Test
+    void aDatabaseThatKeepsFailingIsSkippedWhileTheOthersGoOnThenFailsTheTask() throws Exception {
+        Map<String, String> props = props();
+        props.put("name", "failing");
+        props.put("store.retry.timeout.ms", "3000");
+        VrxchdetSourceTask task = start(props, Map.of());
+        pollUntil(task, records -> records.size() == 8, "the 8 records of both databases");
+
+        // Overwritten in place: the store reads a file that is not a database, as while a copy is written.
+        Files.write(store.folder.resolve("data").resolve("a.tdb"), "not a database ".repeat(300).getBytes(StandardCharsets.US_ASCII));
+        long failingFrom = System.nanoTime();
+        store.admin("add", "b.tdb", "--count", "2");
+        List<SourceRecord> others = pollUntil(task, records -> records.size() == 2, "the 2 records added to b.tdb");
+        assertEquals(Set.of("shop.b.tdb"), others.stream().map(SourceRecord::topic).collect(Collectors.toSet()));
+
+        MBeanServer beans = ManagementFactory.getPlatformMBeanServer();
+        ObjectName failing = VrxchdetSourceTask.metricsName("failing", 0, "a.tdb");
+        assertEquals(false, beans.getAttribute(failing, "Connected"));
+        assertTrue(((String) beans.getAttribute(failing, "LastError")).contains("0x0151"), "LastError of a.tdb");
+        assertEquals(true, beans.getAttribute(VrxchdetSourceTask.metricsName("failing", 0, "b.tdb"), "Connected"));
+
+        long giveUp = System.nanoTime() + TimeUnit.SECONDS.toNanos(WAIT_SECONDS);
+        ConnectException failure = null;
+        while (failure == null) {
+            assertTrue(System.nanoTime() < giveUp, "waited " + WAIT_SECONDS + " s for the task to fail");
+            try {
+                task.poll();
+            } catch (ConnectException expected) {
+                failure = expected;
+            }
+        }
+        long failedAfter = TimeUnit.NANOSECONDS.toMillis(System.nanoTime() - failingFrom);
+        assertTrue(failedAfter >= 3000, "failed after " + failedAfter + " ms, before store.retry.timeout.ms");
+        assertTrue(failure.getMessage().startsWith("Polls of the database a.tdb kept failing for ")
+            && failure.getMessage().contains("status 0x0151") && failure.getMessage().contains("store.retry.timeout.ms"),
+            failure.getMessage());
+
+        // A failure that is not transient fails the task at the first poll that meets it.
+        props.put("name", "removed");
+        props.put("task.databases", "b.tdb");
+        VrxchdetSourceTask removed = start(props, Map.of());
+        pollUntil(removed, records -> records.size() == 5, "the 5 records of b.tdb");
+        Files.delete(store.folder.resolve("data").resolve("b.tdb"));
+        ConnectException gone = assertThrows(ConnectException.class, removed::poll);
+        assertTrue(gone.getMessage().startsWith("Polls of the database b.tdb failed with status 0x0124, not transient: "),
+            gone.getMessage());
+    }
+
+    @Test
+    void eachDatabaseOfEachTaskHasItsMBeanWhileTheTaskRunsEvenForTwoConnectorsOnTheSameNames() throws Exception {
+        Map<String, String> left = props();
+        left.put("name", "left");
+        Map<String, String> right = props();
+        right.put("name", "right, eu");
+        right.put("task.id", "3");
+        for (Map<String, String> props : List.of(left, right)) {
+            pollUntil(start(props, Map.of()), records -> records.size() == 8, "the 8 records of both databases");
+        }
+        MBeanServer beans = ManagementFactory.getPlatformMBeanServer();
+        assertEquals(Set.of(), beans.queryNames(new ObjectName("com.kestrum.orlo.connector.feed:*"), null),
+            "the feeds register no MBean of their own");
+        assertEquals(4, beans.queryNames(new ObjectName(VrxchdetSourceTask.METRICS_TYPE + ",*"), null).size());
+        for (Object[] task : new Object[][] {{"left", 0}, {"right, eu", 3}}) {
+            for (Object[] database : new Object[][] {{"a.tdb", 5L}, {"b.tdb", 3L}}) {
+                ObjectName name = VrxchdetSourceTask.metricsName((String) task[0], (Integer) task[1], (String) database[0]);
+                assertEquals(true, beans.getAttribute(name, "Connected"), name.toString());
+                assertEquals(database[1], beans.getAttribute(name, "TotalNumberOfEventsSeen"), name.toString());
+                assertEquals(1L, beans.getAttribute(name, "NumberOfCommittedTransactions"), name.toString());
+                assertTrue((Long) beans.getAttribute(name, "NumberOfPolls") >= 1, name.toString());
+                assertTrue((Long) beans.getAttribute(name, "MilliSecondsBehindSource") >= 0, name.toString());
+                assertTrue((Long) beans.getAttribute(name, "MilliSecondsSinceLastEvent") >= 0, name.toString());
+                assertEquals(-1L, beans.getAttribute(name, "MilliSecondsFailing"), name.toString());
+                assertEquals(null, beans.getAttribute(name, "LastError"), name.toString());
+                assertTrue(((String) beans.getAttribute(name, "CommittedUntil")).matches("\\d{4}-.*"), name.toString());
+            }
+        }
+        tasks.forEach(VrxchdetSourceTask::stop);
+        assertEquals(Set.of(), beans.queryNames(new ObjectName(VrxchdetSourceTask.METRICS_TYPE + ",*"), null),
+            "no MBean after stop");
+    }
+
     /** What a worker gives a task: its configuration and the offsets it holds. */
     private static final class Context implements SourceTaskContext {
         private final Map<String, String> configs;
@@ -274,7 +421,7 @@ class VrxchdetSourceTaskIT {
 
         @Override
         public PluginMetrics pluginMetrics() {
-            throw new UnsupportedOperationException("The task registers no metrics of its own yet");
+            throw new UnsupportedOperationException("The task registers its figures as MBeans, not as plugin metrics");
         }
 
         @Override

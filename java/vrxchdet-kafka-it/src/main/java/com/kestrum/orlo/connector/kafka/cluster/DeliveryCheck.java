@@ -167,6 +167,9 @@ public final class DeliveryCheck {
         Map<String, Boolean> latestDeleted = new HashMap<>();
         for (int i = 0; i < records.size(); ++i) {
             Delivered record = records.get(i);
+            if (record.universalId().isEmpty()) {
+                continue; // the one record of a resync that lists nothing: no write is in it
+            }
             ends.add(record.end());
             latestDeleted.put(record.universalId(), record.deleted());
             if (record.tombstone()) {
@@ -208,14 +211,13 @@ public final class DeliveryCheck {
             }
         }
         for (Delivered record : records) {
-            if (record.tombstone()) {
+            if (record.tombstone() || record.universalId().isEmpty()) {
                 continue;
             }
             StoreWriter.Write last = lastWriteOfWindow.get(record.universalId() + "@" + record.end());
             if (last == null) {
-                Long start = ends.lower(record.end());
                 duplicates += note(problems, database + ": " + record + " is explained by no write of its window, which starts at "
-                                   + start);
+                                   + (ends.lower(record.end()) == null ? "the beginning" : "the end of the window before it"));
             } else if (record.deleted() != last.operation().equals("delete")) {
                 wrongState += note(problems, database + ": " + record + " but the last write of its window is " + last);
             }

@@ -262,17 +262,20 @@ public final class KafkaCluster implements AutoCloseable {
         List<ProcessHandle> children = worker.process().handle().descendants().toList();
         seen.addAll(children);
         worker.process().kill();
+        long killed = System.nanoTime();
         workers.remove(worker);
-        return new Killed(children.size(), waitForEnd(children, ORPHAN_BOUND));
+        List<String> survivors = waitForEnd(children, ORPHAN_BOUND);
+        return new Killed(children.size(), survivors, Duration.ofNanos(System.nanoTime() - killed));
     }
 
     /**
      * What {@link #kill(Worker)} found.
      *
-     * @param children  how many descendants the worker had when it was killed
-     * @param survivors those still alive {@link #ORPHAN_BOUND} later (then killed): pid and command line
+     * @param children   how many descendants the worker had when it was killed
+     * @param survivors  those still alive {@link #ORPHAN_BOUND} later (then killed): pid and command line
+     * @param childrenGone how long after the worker's end its last child was gone (the bound when one survived)
      */
-    public record Killed(int children, List<String> survivors) {
+    public record Killed(int children, List<String> survivors, Duration childrenGone) {
     }
 
     /**
@@ -288,9 +291,12 @@ public final class KafkaCluster implements AutoCloseable {
             for (ServerProcess server : servers) {
                 if (server != broker) {
                     seen.addAll(server.handle().descendants().toList());
-                    if (server.isAlive() && !server.stop(STOP_BOUND)) {
-                        unclean.add(server.describe() + " did not stop within " + STOP_BOUND.toSeconds() + " s");
-                    }
+                    server.terminate();
+                }
+            }
+            for (ServerProcess server : servers) {
+                if (server != broker && !server.awaitEnd(STOP_BOUND)) {
+                    unclean.add(server.describe() + " did not stop within " + STOP_BOUND.toSeconds() + " s");
                 }
             }
             unclean.addAll(waitForEnd(List.copyOf(seen), ORPHAN_BOUND));

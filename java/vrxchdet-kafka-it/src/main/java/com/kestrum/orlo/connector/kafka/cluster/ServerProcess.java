@@ -168,7 +168,23 @@ public final class ServerProcess {
      * @throws InterruptedException when interrupted
      */
     boolean stop(Duration bound) throws InterruptedException {
+        terminate();
+        return awaitEnd(bound);
+    }
+
+    /** Sends SIGTERM. */
+    void terminate() {
         process.destroy();
+    }
+
+    /**
+     * Waits for the JVM to end, and SIGKILLs it when it has not within {@code bound}.
+     *
+     * @param bound how long to wait
+     * @return true when it ended by itself, false when it had to be killed
+     * @throws InterruptedException when interrupted
+     */
+    boolean awaitEnd(Duration bound) throws InterruptedException {
         if (process.waitFor(bound.toMillis(), TimeUnit.MILLISECONDS)) {
             return true;
         }
