@@ -436,14 +436,7 @@ public final class ConnectorBench {
             Map<Long, StoreWriter.Listed> listing = new StoreWriter(admin, ini).list(LAG_DATABASE);
             List<long[]> writes = new ArrayList<>(lines.size());
             for (String line : lines) {
-                // add 0000002A 2025-03-15 13:05:09.27 739325 4710927: operation, record id, time, day, hundredths
-                String[] words = SPACES.split(line.trim(), -1);
-                if (words.length != 6) {
-                    throw new IllegalStateException("A line of " + log + " not of the form 'add 0000002A 2025-03-15 13:05:09.27 "
-                                                    + "739325 4710927': " + line);
-                }
-                writes.add(new long[] {Long.parseLong(words[1], 16),
-                    Long.parseLong(words[4]) * StoreWriter.HUNDREDTHS_PER_DAY + Long.parseLong(words[5])});
+                writes.add(logLine(line));
             }
             long[] logged = tail.finish(lines.size(), Duration.ofSeconds(10));
             long giveUp = System.nanoTime() + LAG_COVER_BOUND.toNanos();
@@ -500,11 +493,28 @@ public final class ConnectorBench {
     }
 
     /** A record received: its window's end (store time) and when it came, in milliseconds since 1970. */
-    private record Arrival(long end, long receivedMillis) {
+    record Arrival(long end, long receivedMillis) {
+    }
+
+    /**
+     * A line of the writer's log: {@code add 0000002A 2025-03-15 13:05:09.27 739325 4710927}, the operation, the
+     * record id, the store time as text, its day and its hundredths of the day.
+     *
+     * @return the record id and the store time (hundredths since the store's first day)
+     * @throws IllegalArgumentException when the line is not of that form
+     */
+    static long[] logLine(String line) {
+        String[] words = SPACES.split(line.trim(), -1);
+        if (words.length != 6) {
+            throw new IllegalArgumentException("A line of the writer's log not of the form 'add 0000002A 2025-03-15 13:05:09.27 "
+                                               + "739325 4710927': " + line);
+        }
+        return new long[] {Long.parseLong(words[1], 16),
+            Long.parseLong(words[4]) * StoreWriter.HUNDREDTHS_PER_DAY + Long.parseLong(words[5])};
     }
 
     /** When the first record of the universal id whose window holds the write's time came, or null. */
-    private static Long covering(List<Arrival> arrivals, long stamp) {
+    static Long covering(List<Arrival> arrivals, long stamp) {
         if (arrivals != null) {
             for (Arrival arrival : arrivals) {
                 // A window holds the writes stamped below its end.
@@ -517,14 +527,14 @@ public final class ConnectorBench {
     }
 
     /** Milliseconds since 1970 of a store time (hundredths since the store's first day, 0001-01-01, UTC). */
-    private static long epochMillis(long storeTime) {
+    static long epochMillis(long storeTime) {
         long day = storeTime / StoreWriter.HUNDREDTHS_PER_DAY;
         long hundredths = storeTime % StoreWriter.HUNDREDTHS_PER_DAY;
         return (day - 1 + FIRST_EPOCH_DAY) * 86_400_000L + hundredths * 10;
     }
 
     /** The nearest-rank percentile of sorted values. */
-    private static long rank(long[] sorted, double fraction) {
+    static long rank(long[] sorted, double fraction) {
         int index = (int) Math.ceil(fraction * sorted.length) - 1;
         return sorted[Math.max(0, Math.min(sorted.length - 1, index))];
     }
