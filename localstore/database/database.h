@@ -195,6 +195,8 @@ private:
     bool stillAtPath() const;
 
     StoreStatus searchSnapshot(const SearchRequest &request, StampValue &until);
+    // Before a poll: a short wait while the last write lies ahead of the clock.
+    void waitForClockToReachLastWrite();
     // The identity the search's snapshot reads against what this object saw:
     // TESRA_OK, or the status of a search of a database restored under it.
     StoreStatus checkIdentity(const SearchRequest &request);

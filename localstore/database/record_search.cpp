@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 #include "database/change_match_layout.h"
 #include "database/database.h"
@@ -89,6 +91,26 @@ StoreStatus Database::search(const SearchRequest &request, StampValue &until) {
     }
 }
 
+// A write in the hundredth of the last until is stamped there, ahead of the
+// clock, and the next poll's until goes a hundredth past it: a consumer that
+// polls again at once, more often than a hundred times a second under steady
+// writes, would pull every later stamp further ahead of the clock, without
+// end. So a poll whose until would lie ahead of the clock first waits, two
+// hundredths at most, for the clock to reach it. Any failure here is left to
+// the search to report.
+void Database::waitForClockToReachLastWrite() {
+    constexpr StampValue kMostHundredths = 2;
+    StampValue ahead = 0;
+    try {
+        ahead = state().lastWrite + 1 - clockNowBeforeEnd();
+    } catch (const StoreError &) {
+        return;
+    }
+    if (ahead > 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * std::min(ahead, kMostHundredths)));
+    }
+}
+
 StoreStatus Database::searchSnapshot(const SearchRequest &request, StampValue &until) {
     // Exactly once: the until time is chosen and recorded under the write
     // lock, and the snapshot the rows are read from is taken while that lock
@@ -98,6 +120,7 @@ StoreStatus Database::searchSnapshot(const SearchRequest &request, StampValue &u
     // or above until: outside this window, in the next one, and invisible to
     // the snapshot even when it changes a record read here. Writers wait only
     // for this short transaction, not for the callback.
+    waitForClockToReachLastWrite();
     std::optional<ReadSnapshot> snapshot;
     StampValue newUntil = 0;
     StampValue since = request.fromBeginning ? 0 : request.since;

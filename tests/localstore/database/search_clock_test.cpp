@@ -1,3 +1,4 @@
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -314,6 +315,32 @@ TEST_F(SearchClockTest, PollsAgreeWithAWriterInAnotherProcess) {
         }
     }
     EXPECT_GT(nonEmptyWindows, 5u) << "polls and writes should interleave";
+}
+
+// Polls at once after each other, under a steady writer in another process:
+// each poll's until stays within a few hundredths of the clock, where polls
+// more often than a hundred a second used to pull it ever further ahead.
+TEST_F(SearchClockTest, PollsInATightLoopKeepTheirUntilsNearTheClock) {
+    setClockSource(nullptr);
+    const std::string command = std::string(TESRA_ADMIN_PATH) + " churn main.tdb --rate 1000 --seconds 2 --seed 3 >/dev/null";
+    std::atomic<bool> writing{true};
+    std::thread churn([&] {
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        writing = false;
+    });
+    StoreTimestamp since = beginning();
+    StampValue mostAhead = 0;
+    int polls = 0;
+    while (writing) {
+        const SearchResult result = searchAll(handle_, since);
+        ASSERT_EQ(result.status, TESRA_OK);
+        mostAhead = std::max(mostAhead, stampValueOf(result.until) - clockNowBeforeEnd());
+        since = result.until;
+        ++polls;
+    }
+    churn.join();
+    EXPECT_GT(polls, 20);
+    EXPECT_LE(mostAhead, 3) << "hundredths an until lay ahead of the clock, in " << polls << " polls";
 }
 
 }  // namespace
