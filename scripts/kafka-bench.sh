@@ -25,14 +25,5 @@ if [ $# -gt 0 ] && [ "${1#--}" = "$1" ]; then
   shift
 fi
 build=$(cd "$build" && pwd)
-top=$(cd "$(dirname "$0")/.." && pwd)
-java=${JAVA_HOME:+$JAVA_HOME/bin/}java
-it=$top/java/vrxchdet-kafka-it/target
-plugin=$top/java/vrxchdet-kafka-connect/target/plugin
-folder=${VRXCHDET_KAFKA_BENCH:-$build/kafka-bench}
-if [ ! -f "$it/kafka-classpath.txt" ] || [ ! -d "$plugin" ] || [ ! -d "$it/classes" ]; then
-  echo "kafka-bench: no Connect plugin folder or class path file; building the Java side"
-  mvn -f "$top/java/pom.xml" -q -Dvrxchdet.build="$build" -pl vrxchdet-kafka-it -am package -DskipTests
-fi
-exec "$java" -Xms1g -Xmx2g -XX:+UseG1GC -cp "$it/classes:$(cat "$it/kafka-classpath.txt")" \
-  com.kestrum.orlo.connector.kafka.cluster.ConnectorBench "$build" "$folder" "$plugin" "$it/kafka-classpath.txt" "$@"
+exec "$(dirname "$0")/kafka-java.sh" "$build" "${VRXCHDET_KAFKA_BENCH:-$build/kafka-bench}" ConnectorBench \
+  -Xms1g -Xmx2g -XX:+UseG1GC -- "$@"

@@ -11,14 +11,4 @@
 # usage: kafka-demo.sh [BUILD]
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
-top=$(cd "$(dirname "$0")/.." && pwd)
-java=${JAVA_HOME:+$JAVA_HOME/bin/}java
-it=$top/java/vrxchdet-kafka-it/target
-plugin=$top/java/vrxchdet-kafka-connect/target/plugin
-folder=${VRXCHDET_KAFKA_DEMO:-$build/kafka-demo}
-if [ ! -f "$it/kafka-classpath.txt" ] || [ ! -d "$plugin" ]; then
-  echo "kafka-demo: no Connect plugin folder or class path file; building the Java side"
-  mvn -f "$top/java/pom.xml" -q -Dvrxchdet.build="$build" -pl vrxchdet-kafka-it -am package -DskipTests
-fi
-exec "$java" -cp "$it/classes:$(cat "$it/kafka-classpath.txt")" \
-  com.kestrum.orlo.connector.kafka.cluster.KafkaDemo "$build" "$folder" "$plugin" "$it/kafka-classpath.txt"
+exec "$(dirname "$0")/kafka-java.sh" "$build" "${VRXCHDET_KAFKA_DEMO:-$build/kafka-demo}" KafkaDemo --
