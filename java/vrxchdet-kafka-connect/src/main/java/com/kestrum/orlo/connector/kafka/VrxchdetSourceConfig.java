@@ -8,6 +8,7 @@ import java.util.HashSet;
 import java.util.List;
 import java.util.Map;
 import java.util.Set;
+import java.util.function.Function;
 import org.apache.kafka.common.config.AbstractConfig;
 import org.apache.kafka.common.config.ConfigDef;
 import org.apache.kafka.common.config.ConfigDef.Importance;
@@ -93,11 +94,13 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
                 + "a config provider reference such as ${file:/etc/secrets.properties:password} keeps it out of "
                 + "the connector's configuration.",
                 STORE_GROUP, ++store, Width.MEDIUM, "Password")
-            .define(TOPIC_PREFIX, ConfigDef.Type.STRING, ConfigDef.NO_DEFAULT_VALUE, new TopicPrefix(), Importance.HIGH,
+            .define(TOPIC_PREFIX, ConfigDef.Type.STRING, ConfigDef.NO_DEFAULT_VALUE, new TopicNameText(TopicNames::prefixProblem,
+                "1 to " + TopicNames.MAX_PREFIX_LENGTH + " of the characters a-z, A-Z, 0-9, '.', '_' and '-'"), Importance.HIGH,
                 "The first part of every topic name: the changes of a database go to PREFIX.DATABASE (see "
                 + "topic.name.format), its heartbeats to __vrxchdet-heartbeat.PREFIX.",
                 RECORDS_GROUP, ++records, Width.MEDIUM, "Topic prefix")
-            .define(TOPIC_NAME_FORMAT, ConfigDef.Type.STRING, TopicNames.DEFAULT_FORMAT, new TopicNameFormat(),
+            .define(TOPIC_NAME_FORMAT, ConfigDef.Type.STRING, TopicNames.DEFAULT_FORMAT, new TopicNameText(TopicNames::formatProblem,
+                "the characters a-z, A-Z, 0-9, '.', '_' and '-' around ${prefix} and ${database}"),
                 Importance.MEDIUM,
                 "The name of a database's topic: ${prefix} stands for topic.prefix and ${database} for the "
                 + "database's file name, each character a topic name cannot hold replaced by '_'; the rest is "
@@ -379,35 +382,27 @@ public final class VrxchdetSourceConfig extends AbstractConfig {
         }
     }
 
-    /** A topic name format: legal characters around known placeholders. */
-    private static final class TopicNameFormat implements ConfigDef.Validator {
+    /** A text whose problem, if any, a function of the value names; for the topic names' keys. */
+    private static final class TopicNameText implements ConfigDef.Validator {
+        private final Function<String, String> problem;
+        private final String description;
+
+        TopicNameText(Function<String, String> problem, String description) {
+            this.problem = problem;
+            this.description = description;
+        }
+
         @Override
         public void ensureValid(String name, Object value) {
-            String problem = TopicNames.formatProblem((String) value);
-            if (problem != null) {
-                throw new ConfigException(name, value, problem);
+            String found = problem.apply((String) value);
+            if (found != null) {
+                throw new ConfigException(name, value, found);
             }
         }
 
         @Override
         public String toString() {
-            return "the characters a-z, A-Z, 0-9, '.', '_' and '-' around ${prefix} and ${database}";
-        }
-    }
-
-    /** What a topic name may start with. */
-    private static final class TopicPrefix implements ConfigDef.Validator {
-        @Override
-        public void ensureValid(String name, Object value) {
-            String problem = TopicNames.prefixProblem((String) value);
-            if (problem != null) {
-                throw new ConfigException(name, value, problem);
-            }
-        }
-
-        @Override
-        public String toString() {
-            return "1 to " + TopicNames.MAX_PREFIX_LENGTH + " of the characters a-z, A-Z, 0-9, '.', '_' and '-'";
+            return description;
         }
     }
 }

@@ -27,13 +27,23 @@ public final class CommittedReader implements AutoCloseable {
      * @param bootstrapServers the broker's address
      */
     public CommittedReader(String bootstrapServers) {
+        consumer = new KafkaConsumer<>(consumerProperties(bootstrapServers));
+    }
+
+    /**
+     * The settings of a consumer of raw bytes that reads only committed records and commits no offsets.
+     *
+     * @param bootstrapServers the broker's address
+     * @return the settings
+     */
+    public static Properties consumerProperties(String bootstrapServers) {
         Properties props = new Properties();
         props.put(ConsumerConfig.BOOTSTRAP_SERVERS_CONFIG, bootstrapServers);
         props.put(ConsumerConfig.ISOLATION_LEVEL_CONFIG, "read_committed");
         props.put(ConsumerConfig.ENABLE_AUTO_COMMIT_CONFIG, "false");
         props.put(ConsumerConfig.KEY_DESERIALIZER_CLASS_CONFIG, ByteArrayDeserializer.class.getName());
         props.put(ConsumerConfig.VALUE_DESERIALIZER_CLASS_CONFIG, ByteArrayDeserializer.class.getName());
-        consumer = new KafkaConsumer<>(props);
+        return props;
     }
 
     /**

@@ -26,7 +26,6 @@ import org.apache.kafka.clients.admin.Admin;
 import org.apache.kafka.clients.admin.AdminClientConfig;
 import org.apache.kafka.clients.admin.NewTopic;
 import org.apache.kafka.clients.consumer.CloseOptions;
-import org.apache.kafka.clients.consumer.ConsumerConfig;
 import org.apache.kafka.clients.consumer.ConsumerRecord;
 import org.apache.kafka.clients.consumer.ConsumerRecords;
 import org.apache.kafka.clients.consumer.KafkaConsumer;
@@ -39,7 +38,6 @@ import org.apache.kafka.common.TopicPartition;
 import org.apache.kafka.common.errors.WakeupException;
 import org.apache.kafka.common.header.Header;
 import org.apache.kafka.common.header.internals.RecordHeaders;
-import org.apache.kafka.common.serialization.ByteArrayDeserializer;
 import org.apache.kafka.common.serialization.ByteArraySerializer;
 import org.apache.kafka.common.utils.AppInfoParser;
 
@@ -822,7 +820,7 @@ public final class ConnectorBench {
             Map<List<String>, Header[]> shared = new HashMap<>();
             TopicPartition partition = new TopicPartition(topic, 0);
             long giveUp = System.nanoTime() + bound.toNanos();
-            try (KafkaConsumer<byte[], byte[]> consumer = new KafkaConsumer<>(consumerProps(bootstrapServers))) {
+            try (KafkaConsumer<byte[], byte[]> consumer = new KafkaConsumer<>(CommittedReader.consumerProperties(bootstrapServers))) {
                 consumer.assign(List.of(partition));
                 consumer.seekToBeginning(List.of(partition));
                 while (recorded.count < size) {
@@ -851,16 +849,6 @@ public final class ConnectorBench {
         }
     }
 
-    private static Properties consumerProps(String bootstrapServers) {
-        Properties props = new Properties();
-        props.put(ConsumerConfig.BOOTSTRAP_SERVERS_CONFIG, bootstrapServers);
-        props.put(ConsumerConfig.ISOLATION_LEVEL_CONFIG, "read_committed");
-        props.put(ConsumerConfig.ENABLE_AUTO_COMMIT_CONFIG, "false");
-        props.put(ConsumerConfig.KEY_DESERIALIZER_CLASS_CONFIG, ByteArrayDeserializer.class.getName());
-        props.put(ConsumerConfig.VALUE_DESERIALIZER_CLASS_CONFIG, ByteArrayDeserializer.class.getName());
-        return props;
-    }
-
     /**
      * A {@code read_committed} consumer of a topic's one partition, from its beginning, in a thread of its own:
      * counts the records it receives and notes when the first came and when the count reached its target.
@@ -883,7 +871,7 @@ public final class ConnectorBench {
             this.topic = topic;
             this.target = target;
             this.sink = sink;
-            this.consumer = new KafkaConsumer<>(consumerProps(bootstrapServers));
+            this.consumer = new KafkaConsumer<>(CommittedReader.consumerProperties(bootstrapServers));
             this.thread = new Thread(this::consume, "watcher-" + topic);
         }
 
